@@ -12,6 +12,7 @@
 
 #include "compress.h"
 #include "compress_state.h"
+#include "short_copy.h"
 
 namespace compress_detail {
 
@@ -54,5 +55,35 @@ inline void WriteOneByte(std::uint8_t byte) {
   OutBuf[OutBufPos - 1] = byte;
   ++OutBufPos;
 }
+
+// Takes `count` bytes exactly as `count` calls of WriteOneByte() would: a
+// full buffer is written only when the byte after it arrives, so the file
+// still sees blocks of exactly IoBufferSize bytes at the same moments.
+inline void WriteByteRun(const std::uint8_t* bytes, unsigned count) {
+  using namespace compress_state;
+  while (count > 0) {
+    if (OutBufPos > IoBufferSize) {
+      WritePending();
+      OutBufPos = 1;
+    }
+    const unsigned room = IoBufferSize + 1u - OutBufPos;
+    const unsigned piece = count < room ? count : room;
+    std::uint8_t* const to = OutBuf + (OutBufPos - 1);
+    if (piece <= 64) {
+      CopyShort(to, bytes, piece);  // a match: no call
+    } else {
+      std::memcpy(to, bytes, piece);
+    }
+    OutBufPos = static_cast<std::uint16_t>(OutBufPos + piece);
+    bytes += piece;
+    count -= piece;
+  }
+}
+
+// The sink of the unpack loop: single bytes for literals, runs for matches.
+struct BufferedSink {
+  void operator()(std::uint8_t byte) const { WriteOneByte(byte); }
+  void Span(const std::uint8_t* bytes, unsigned count) const { WriteByteRun(bytes, count); }
+};
 
 }  // namespace compress_detail

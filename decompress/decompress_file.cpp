@@ -68,7 +68,7 @@ void UnpackLzhBody() {
   InBufLen = 0;
   OutBufPos = 1;
   auto source = [](std::uint8_t& byte) { return compress_detail::ReadOneByte(byte); };
-  auto sink = [](std::uint8_t byte) { compress_detail::WriteOneByte(byte); };
+  compress_detail::BufferedSink sink;
   UnpackStreamWith(size, source, sink);
   std::uint16_t done = 0;
   BufferedWrite(nullptr, 0, done);

@@ -18,34 +18,8 @@ void InitSymbolTree(SymbolTree& t) {
 }
 
 void BumpSymbol(SymbolTree& t, unsigned symbol) {
-  std::uint16_t* const freq = t.Freq;
-  std::uint16_t* const child = t.Child;
-  std::uint16_t* const parent = t.Parent;
-  if (freq[RootNode] == MaxFreq) RebuildSymbolTree(t);
-
-  unsigned c = parent[symbol + TreeSize];
-  do {
-    const std::uint16_t k = ++freq[c];
-    if (k > freq[c + 1]) {
-      // c now outranks its right neighbours: swap it with the last node of the
-      // run of lower frequencies that follows it (the sentinel ends the run).
-      unsigned l = c + 1;
-      while (freq[l + 1] < k) ++l;
-      freq[c] = freq[l];
-      freq[l] = k;
-
-      const unsigned i = child[c];
-      parent[i] = static_cast<std::uint16_t>(l);
-      if (i < TreeSize) parent[i + 1] = static_cast<std::uint16_t>(l);
-      const unsigned j = child[l];
-      child[l] = static_cast<std::uint16_t>(i);
-      parent[j] = static_cast<std::uint16_t>(c);
-      if (j < TreeSize) parent[j + 1] = static_cast<std::uint16_t>(c);
-      child[c] = static_cast<std::uint16_t>(j);
-      c = l;
-    }
-    c = parent[c];
-  } while (c != 0);  // the root's parent is 0
+  if (t.Freq[RootNode] == MaxFreq) RebuildSymbolTree(t);
+  symbol_tree_detail::BumpFromNode(t, t.Parent[symbol + TreeSize]);
 }
 
 void RebuildSymbolTree(SymbolTree& t) {

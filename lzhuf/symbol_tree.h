@@ -12,8 +12,12 @@
 
 #include <cstdint>
 
-inline constexpr unsigned MaxMatch = 60;                                 // longest match
-inline constexpr unsigned MatchThreshold = 2;                            // shortest is 3
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+inline constexpr unsigned MaxMatch = 60;                                  // longest match
+inline constexpr unsigned MatchThreshold = 2;                             // shortest is 3
 inline constexpr unsigned SymbolCount = 256 - MatchThreshold + MaxMatch;  // 314
 inline constexpr unsigned TreeSize = 2 * SymbolCount - 1;                 // 627 nodes
 inline constexpr unsigned RootNode = TreeSize - 1;                        // 626
@@ -33,6 +37,108 @@ void InitSymbolTree(SymbolTree& tree);
 void BumpSymbol(SymbolTree& tree, unsigned symbol);
 // Halves all leaf frequencies and rebuilds the internal nodes.
 void RebuildSymbolTree(SymbolTree& tree);
+
+namespace symbol_tree_detail {
+
+// The last node of the run of frequencies below `k` that follows node c,
+// where k = Freq[c] has just outgrown Freq[c + 1]; the 0xFFFF sentinel ends
+// every run. Runs of one node are the most common case and need a single
+// comparison; long runs (hundreds of leaves share a small count after a
+// rebuild) are scanned eight entries at a time, which spares the one
+// mispredicted loop exit per entry that a long scalar scan would risk less
+// than the eight loads and compares it saves.
+inline unsigned RunEnd(const std::uint16_t* freq, unsigned c, std::uint16_t k) {
+  unsigned l = c + 1;
+  if (freq[l + 1] >= k) return l;
+#ifdef __SSE2__
+  // SSE2 compares signed 16-bit lanes; flipping the top bit of both sides
+  // turns that into the unsigned comparison of the counts.
+  const __m128i flip = _mm_set1_epi16(static_cast<short>(0x8000));
+  const __m128i limit = _mm_xor_si128(_mm_set1_epi16(static_cast<short>(k)), flip);
+  // Entries l + 1 .. l + 8 must lie within the TreeSize + 1 entries.
+  while (l + 8 <= TreeSize) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(freq + l + 1));
+    const auto below = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmplt_epi16(_mm_xor_si128(chunk, flip), limit)));
+    if (below != 0xFFFF) return l + static_cast<unsigned>(__builtin_ctz(~below)) / 2;
+    l += 8;
+  }
+#endif
+  while (freq[l + 1] < k) ++l;
+  return l;
+}
+
+// Exchanges the subtrees at nodes c and l (c < l): Freq[l] takes the new
+// count k, and the children of both nodes get their new parent.
+inline void ExchangeNodes(const SymbolTree& t, unsigned c, unsigned l, std::uint16_t k) {
+  std::uint16_t* const freq = t.Freq;
+  std::uint16_t* const child = t.Child;
+  std::uint16_t* const parent = t.Parent;
+  freq[c] = freq[l];
+  freq[l] = k;
+  const unsigned i = child[c];
+  parent[i] = static_cast<std::uint16_t>(l);
+  if (i < TreeSize) parent[i + 1] = static_cast<std::uint16_t>(l);
+  const unsigned j = child[l];
+  child[l] = static_cast<std::uint16_t>(i);
+  parent[j] = static_cast<std::uint16_t>(c);
+  if (j < TreeSize) parent[j + 1] = static_cast<std::uint16_t>(c);
+  child[c] = static_cast<std::uint16_t>(j);
+}
+
+// Counts one more occurrence at node c and at each node above it up to the
+// root, moving every node that outgrows its right neighbour to the end of
+// its run first. Returns the highest node exchanged (`highest` if none).
+inline unsigned BumpFromNode(const SymbolTree& t, unsigned c, unsigned highest = 0) {
+  std::uint16_t* const freq = t.Freq;
+  const std::uint16_t* const parent = t.Parent;
+  do {
+    const std::uint16_t k = ++freq[c];
+    if (k > freq[c + 1]) {
+      const unsigned l = RunEnd(freq, c, k);
+      ExchangeNodes(t, c, l, k);
+      // A parent counts more than either child, so it sits further right:
+      // the walk only moves right, and each exchange is the highest yet.
+      highest = l;
+      c = l;
+    }
+    c = parent[c];
+  } while (c != 0);  // the root's parent is 0
+  return highest;
+}
+
+}  // namespace symbol_tree_detail
+
+// BumpSymbol() for a symbol just decoded, given the nodes its code passed
+// through: path[0] is the root, path[depth] the leaf's node. Up to the first
+// exchange, the nodes to count are exactly those of the path, read from it
+// instead of through Parent, so that the walk up does not wait for one load
+// per level; from the first exchange on, the walk goes on through Parent as
+// in BumpSymbol(). The result is the same as BumpSymbol(tree, symbol).
+//
+// Returns the highest node whose subtree changed place: 0 when none did,
+// TreeSize when the tree was rebuilt. (The decoder caches the top of the
+// tree and needs to know when that went stale.)
+inline unsigned BumpDecodedSymbol(SymbolTree& t, unsigned symbol, const std::uint16_t* path,
+                                  unsigned depth) {
+  using namespace symbol_tree_detail;
+  if (t.Freq[RootNode] == MaxFreq) {  // the rebuild reshapes the tree: no path
+    RebuildSymbolTree(t);
+    BumpFromNode(t, t.Parent[symbol + TreeSize]);
+    return TreeSize;
+  }
+  std::uint16_t* const freq = t.Freq;
+  for (unsigned i = depth;; --i) {
+    const unsigned c = path[i];
+    const std::uint16_t k = ++freq[c];
+    if (k > freq[c + 1]) {  // never at the root: the sentinel is above any count
+      const unsigned l = RunEnd(freq, c, k);
+      ExchangeNodes(t, c, l, k);
+      return BumpFromNode(t, t.Parent[l], l);
+    }
+    if (i == 0) return 0;
+  }
+}
 
 // Reads one symbol from the root down, then counts it.
 template <class Bits>

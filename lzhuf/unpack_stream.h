@@ -8,10 +8,13 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
-#include "bit_reader.h"
+#include "item_bit_reader.h"
 #include "lzh.h"
+#include "short_copy.h"
 #include "symbol_tree.h"
+#include "top_code_table.h"
 
 inline constexpr unsigned WindowSize = 4096;
 inline constexpr unsigned WindowMask = WindowSize - 1;
@@ -56,24 +59,71 @@ class WorkTablesHold {
   bool released_ = false;
 };
 
+// A sink that also takes several bytes at once: `sink.Span(bytes, count)`
+// must amount to `count` single-byte calls. Other sinks get one call per byte.
+template <class Sink>
+concept SpanSink = requires(Sink& sink, const std::uint8_t* bytes, unsigned count) {
+  sink.Span(bytes, count);
+};
+
+template <class Sink>
+inline void EmitSpan(Sink& sink, const std::uint8_t* bytes, unsigned count) {
+  if constexpr (SpanSink<Sink>) {
+    sink.Span(bytes, count);
+  } else {
+    for (unsigned i = 0; i < count; ++i) sink(bytes[i]);
+  }
+}
+
 template <class Source, class Sink>
 void UnpackStreamWith(std::int32_t TextSize, Source& source, Sink& sink) {
   WorkTablesHold hold;
-  LzhWorkTables& t = hold.Tables();
-  std::uint8_t* const window = t.Window;
+  // Local copies of the table pointers: the compiler may then keep them in
+  // registers, although every byte stored through the window or the sink
+  // could, as far as it knows, have changed the tables' holder.
+  std::uint8_t* const window = hold.Tables().Window;
+  SymbolTree tree = hold.Tables().Tree;
+  const std::uint16_t* const child = tree.Child;
 
-  InitSymbolTree(t.Tree);
+  InitSymbolTree(tree);
   // The whole window starts as spaces: a stream may open with a match that
   // copies them. (Positions from FirstWindowPos on are written before any
   // well-formed stream can read them.)
-  for (unsigned i = 0; i < WindowSize; ++i) window[i] = ' ';
+  std::memset(window, ' ', WindowSize);
 
-  BitReader<Source> bits(source);
+  ItemBitReader<Source> bits(source);
+  TopCodeTable top;
+  // The nodes the current symbol's code passed through, root first, for the
+  // update that follows; a code is at most one bit per internal node long.
+  std::uint16_t path[SymbolCount + TopBits];
+  path[0] = RootNode;
   unsigned r = FirstWindowPos;
   std::int32_t count = 0;
+  // The first symbol's bits: from here on, at least 8 bits are pending at
+  // the start of every item. (The byte-wise refill asks for two bytes at the
+  // first bit; this asks for one now and the second when it is needed.)
+  if (count < TextSize) bits.EndItem();
   while (count < TextSize) {
-    const unsigned symbol = DecodeSymbol(t.Tree, bits);
+    // The first bits of the code through the cache of the tree's top...
+    if (top.Stale()) top.Fill(child);
+    const unsigned prefix = bits.Peek(TopBits);
+    unsigned depth = top.Bits(prefix);
+    bits.Skip(depth);
+    for (unsigned d = 1; d <= TopBits; ++d) {  // past `depth` unused
+      path[d] = static_cast<std::uint16_t>(top.Node(prefix, d));
+    }
+    // ...and the rest, if any, bit by bit.
+    unsigned next = child[path[depth]];
+    while (next < TreeSize) {
+      const unsigned node = next + bits.Bit();  // bit 0: first child, 1: second
+      path[++depth] = static_cast<std::uint16_t>(node);
+      next = child[node];
+    }
+    const unsigned symbol = next - TreeSize;
+    top.NoteExchange(BumpDecodedSymbol(tree, symbol, path, depth));
+
     if (symbol < 256) {
+      bits.EndItem();
       // An item that needed bits beyond the input is damage, not data:
       // none of its bytes may reach the sink.
       if (bits.PastEnd()) RaiseTruncatedBody();
@@ -82,22 +132,35 @@ void UnpackStreamWith(std::int32_t TextSize, Source& source, Sink& sink) {
       window[r] = byte;
       r = (r + 1) & WindowMask;
       ++count;
+      continue;
+    }
+
+    const unsigned offset = bits.MatchOffset();
+    bits.EndItem();
+    if (bits.PastEnd()) RaiseTruncatedBody();
+    const unsigned start = (r - offset - 1) & WindowMask;
+    unsigned length = symbol - 253;
+    // A final match is cut at TextSize: the sink gets exactly that many bytes.
+    if (static_cast<std::int32_t>(length) > TextSize - count) {
+      length = static_cast<unsigned>(TextSize - count);
+    }
+    if (start + length <= WindowSize && r + length <= WindowSize && offset + 1 >= length) {
+      // Neither end wraps and the match does not reach into its own output:
+      // one block copy gives what the byte-wise copy gives.
+      CopyShort(window + r, window + start, length);
+      EmitSpan(sink, window + r, length);
     } else {
-      const unsigned start = (r - bits.DecodeMatchOffset() - 1) & WindowMask;
-      if (bits.PastEnd()) RaiseTruncatedBody();
-      std::int32_t length = static_cast<std::int32_t>(symbol - 253);
-      // A final match is cut at TextSize: the sink gets exactly that many bytes.
-      if (length > TextSize - count) length = TextSize - count;
       // Byte by byte, reading each source byte after the one before it was
       // stored, so that a match overlapping its own output repeats it.
-      for (std::int32_t k = 0; k < length; ++k) {
-        const std::uint8_t byte = window[(start + static_cast<unsigned>(k)) & WindowMask];
-        sink(byte);
-        window[r] = byte;
-        r = (r + 1) & WindowMask;
+      for (unsigned k = 0; k < length; ++k) {
+        window[(r + k) & WindowMask] = window[(start + k) & WindowMask];
       }
-      count += length;
+      const unsigned first = r + length <= WindowSize ? length : WindowSize - r;
+      EmitSpan(sink, window + r, first);
+      if (first < length) EmitSpan(sink, window, length - first);
     }
+    r = (r + length) & WindowMask;
+    count += static_cast<std::int32_t>(length);
   }
   hold.Release();
 }
