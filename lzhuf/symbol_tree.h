@@ -10,6 +10,7 @@
 // it, so a child's index tells which bit leads to it (even: 0, odd: 1).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #ifdef __SSE2__
@@ -89,14 +90,18 @@ inline void ExchangeNodes(const SymbolTree& t, unsigned c, unsigned l, std::uint
 // Counts one more occurrence at node c and at each node above it up to the
 // root, moving every node that outgrows its right neighbour to the end of
 // its run first. Returns the highest node exchanged (`highest` if none).
-inline unsigned BumpFromNode(const SymbolTree& t, unsigned c, unsigned highest = 0) {
+inline unsigned BumpFromNode(const SymbolTree& t, std::size_t c, unsigned highest = 0) {
   std::uint16_t* const freq = t.Freq;
   const std::uint16_t* const parent = t.Parent;
   do {
-    const std::uint16_t k = ++freq[c];
-    if (k > freq[c + 1]) {
-      const unsigned l = RunEnd(freq, c, k);
-      ExchangeNodes(t, c, l, k);
+    // Through a pointer, so that the node and its neighbour share one
+    // address computation.
+    std::uint16_t* const f = freq + c;
+    const auto k = static_cast<std::uint16_t>(*f + 1);
+    *f = k;
+    if (k > f[1]) {
+      const unsigned l = RunEnd(freq, static_cast<unsigned>(c), k);
+      ExchangeNodes(t, static_cast<unsigned>(c), l, k);
       // A parent counts more than either child, so it sits further right:
       // the walk only moves right, and each exchange is the highest yet.
       highest = l;
@@ -128,15 +133,16 @@ inline unsigned BumpDecodedSymbol(SymbolTree& t, unsigned symbol, const std::uin
     return TreeSize;
   }
   std::uint16_t* const freq = t.Freq;
-  for (unsigned i = depth;; --i) {
-    const unsigned c = path[i];
-    const std::uint16_t k = ++freq[c];
-    if (k > freq[c + 1]) {  // never at the root: the sentinel is above any count
-      const unsigned l = RunEnd(freq, c, k);
-      ExchangeNodes(t, c, l, k);
+  for (const std::uint16_t* node = path + depth;; --node) {
+    std::uint16_t* const f = freq + *node;
+    const auto k = static_cast<std::uint16_t>(*f + 1);
+    *f = k;
+    if (k > f[1]) {  // never at the root: the sentinel is above any count
+      const unsigned l = RunEnd(freq, *node, k);
+      ExchangeNodes(t, *node, l, k);
       return BumpFromNode(t, t.Parent[l], l);
     }
-    if (i == 0) return 0;
+    if (node == path) return 0;
   }
 }
 
