@@ -19,7 +19,8 @@ void InitSymbolTree(SymbolTree& t) {
 
 void BumpSymbol(SymbolTree& t, unsigned symbol) {
   if (t.Freq[RootNode] == MaxFreq) RebuildSymbolTree(t);
-  symbol_tree_detail::BumpFromNode(t, t.Parent[symbol + TreeSize]);
+  symbol_tree_detail::IgnoreExchange ignore;
+  symbol_tree_detail::BumpFromNode(t, t.Parent[symbol + TreeSize], ignore);
 }
 
 void RebuildSymbolTree(SymbolTree& t) {

@@ -89,8 +89,9 @@ inline void ExchangeNodes(const SymbolTree& t, unsigned c, unsigned l, std::uint
 
 // Counts one more occurrence at node c and at each node above it up to the
 // root, moving every node that outgrows its right neighbour to the end of
-// its run first. Returns the highest node exchanged (`highest` if none).
-inline unsigned BumpFromNode(const SymbolTree& t, std::size_t c, unsigned highest = 0) {
+// its run first; `exchanged(c, l)` hears of every such exchange.
+template <class OnExchange>
+inline void BumpFromNode(const SymbolTree& t, std::size_t c, OnExchange& exchanged) {
   std::uint16_t* const freq = t.Freq;
   const std::uint16_t* const parent = t.Parent;
   do {
@@ -102,15 +103,16 @@ inline unsigned BumpFromNode(const SymbolTree& t, std::size_t c, unsigned highes
     if (k > f[1]) {
       const unsigned l = RunEnd(freq, static_cast<unsigned>(c), k);
       ExchangeNodes(t, static_cast<unsigned>(c), l, k);
-      // A parent counts more than either child, so it sits further right:
-      // the walk only moves right, and each exchange is the highest yet.
-      highest = l;
+      exchanged(static_cast<unsigned>(c), l);
       c = l;
     }
     c = parent[c];
   } while (c != 0);  // the root's parent is 0
-  return highest;
 }
+
+struct IgnoreExchange {
+  void operator()(unsigned, unsigned) const {}
+};
 
 }  // namespace symbol_tree_detail
 
@@ -121,16 +123,17 @@ inline unsigned BumpFromNode(const SymbolTree& t, std::size_t c, unsigned highes
 // per level; from the first exchange on, the walk goes on through Parent as
 // in BumpSymbol(). The result is the same as BumpSymbol(tree, symbol).
 //
-// Returns the highest node whose subtree changed place: 0 when none did,
-// TreeSize when the tree was rebuilt. (The decoder caches the top of the
-// tree and needs to know when that went stale.)
-inline unsigned BumpDecodedSymbol(SymbolTree& t, unsigned symbol, const std::uint16_t* path,
-                                  unsigned depth) {
+// `exchanged(c, l)` hears of every exchange. Returns false when the tree was
+// rebuilt first (then nothing else is told).
+template <class OnExchange>
+inline bool BumpDecodedSymbol(SymbolTree& t, unsigned symbol, const std::uint16_t* path,
+                              unsigned depth, OnExchange& exchanged) {
   using namespace symbol_tree_detail;
   if (t.Freq[RootNode] == MaxFreq) {  // the rebuild reshapes the tree: no path
     RebuildSymbolTree(t);
-    BumpFromNode(t, t.Parent[symbol + TreeSize]);
-    return TreeSize;
+    IgnoreExchange ignore;
+    BumpFromNode(t, t.Parent[symbol + TreeSize], ignore);
+    return false;
   }
   std::uint16_t* const freq = t.Freq;
   for (const std::uint16_t* node = path + depth;; --node) {
@@ -140,9 +143,11 @@ inline unsigned BumpDecodedSymbol(SymbolTree& t, unsigned symbol, const std::uin
     if (k > f[1]) {  // never at the root: the sentinel is above any count
       const unsigned l = RunEnd(freq, *node, k);
       ExchangeNodes(t, *node, l, k);
-      return BumpFromNode(t, t.Parent[l], l);
+      exchanged(*node, l);
+      BumpFromNode(t, t.Parent[l], exchanged);
+      return true;
     }
-    if (node == path) return 0;
+    if (node == path) return true;
   }
 }
 

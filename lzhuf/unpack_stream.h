@@ -93,6 +93,8 @@ void UnpackStreamWith(std::int32_t TextSize, Source& source, Sink& sink) {
 
   ItemBitReader<Source> bits(source);
   TopCodeTable top;
+  top.Fill(child);
+  auto exchanged = [&top, child](unsigned c, unsigned l) { top.Exchanged(c, l, child); };
   // The nodes the current symbol's code passed through, root first, for the
   // update that follows; a code is at most one bit per internal node long.
   std::uint16_t path[SymbolCount + TopBits];
@@ -104,8 +106,8 @@ void UnpackStreamWith(std::int32_t TextSize, Source& source, Sink& sink) {
   // first bit; this asks for one now and the second when it is needed.)
   if (count < TextSize) bits.EndItem();
   while (count < TextSize) {
-    // The first bits of the code through the cache of the tree's top...
-    if (top.Stale()) top.Fill(child);
+    // The first TopBits bits of the code through the copy of the tree's
+    // top...
     const unsigned prefix = bits.Peek(TopBits);
     unsigned depth = top.Bits(prefix);
     bits.Skip(depth);
@@ -120,7 +122,7 @@ void UnpackStreamWith(std::int32_t TextSize, Source& source, Sink& sink) {
       next = child[node];
     }
     const unsigned symbol = next - TreeSize;
-    top.NoteExchange(BumpDecodedSymbol(tree, symbol, path, depth));
+    if (!BumpDecodedSymbol(tree, symbol, path, depth, exchanged)) top.Fill(child);
 
     if (symbol < 256) {
       bits.EndItem();
