@@ -37,7 +37,8 @@ constexpr const char* kUsage =
     "the size, an LZHUF body) and restores or checks such files.\n"
     "\n"
     "  pack     write IN packed to OUT; OUT appears only when packing succeeded\n"
-    "           --greedy  take the longest match at every position (faster, larger)\n"
+    "           --greedy  take the longest match in the window at every position\n"
+    "                     (faster, larger)\n"
     "  unpack   decode IN to OUT with the launcher's decompressor; on failure\n"
     "           OUT does not remain\n"
     "  check    decode each FILE in memory and report its size, or what is wrong\n"
@@ -56,7 +57,9 @@ int Fail(const std::string& message) {
   return 1;
 }
 
-std::string SystemError(const std::string& path) { return path + ": " + std::strerror(errno); }
+std::string SystemError(const std::string& path) {
+  return path + ": " + std::strerror(errno);
+}
 
 // Progress on stderr, only on a terminal and only for long work.
 class Progress {
@@ -128,16 +131,15 @@ int Pack(const std::string& in, const std::string& out, const PackOptions& optio
     try {
       const std::uint8_t header[8] = {'!', 'H', 'Z', 'L', 0, 0, 0, 0};
       bool writeFailed = std::fwrite(header, 1, 8, output.get()) != 8;
-      const std::int64_t size = PackLzhBody(
-          [&](std::uint8_t* buffer, std::size_t count) {
-            return std::fread(buffer, 1, count, input.get());
-          },
-          [&](const std::uint8_t* bytes, std::size_t count) {
-            if (!writeFailed && std::fwrite(bytes, 1, count, output.get()) != count) {
-              writeFailed = true;
-            }
-          },
-          options, [&](std::int64_t done) { progress.Update(done); });
+      const std::int64_t size =
+          PackLzhBody([&](std::uint8_t* buffer,
+                          std::size_t count) { return std::fread(buffer, 1, count, input.get()); },
+                      [&](const std::uint8_t* bytes, std::size_t count) {
+                        if (!writeFailed && std::fwrite(bytes, 1, count, output.get()) != count) {
+                          writeFailed = true;
+                        }
+                      },
+                      options, [&](std::int64_t done) { progress.Update(done); });
       if (std::ferror(input.get())) {
         error = SystemError(in);
       } else {
@@ -242,6 +244,7 @@ int main(int argc, char** argv) {
     for (std::size_t i = 1; i < args.size(); ++i) {
       if (args[i] == "--greedy") {
         options.parse = PackParse::Greedy;
+        options.maxChain = kUnlimitedChain;
       } else if (args[i].size() > 1 && args[i][0] == '-') {
         return UsageError("unknown option '" + args[i] + "'");
       } else {

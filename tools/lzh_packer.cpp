@@ -95,6 +95,17 @@ class ItemCoder {
 
   void Finish() { bits_.Finish(); }
 
+  // The present code length of every symbol: the depth of its leaf.
+  void SymbolLengths(std::uint8_t* lengths) const {
+    for (unsigned symbol = 0; symbol < SymbolCount; ++symbol) {
+      unsigned length = 0;
+      for (unsigned node = parent_[symbol + TreeSize]; node != RootNode; node = parent_[node]) {
+        ++length;
+      }
+      lengths[symbol] = static_cast<std::uint8_t>(std::min(length, 255u));
+    }
+  }
+
  private:
   // The code of a symbol is the path from the root to its leaf; walking up,
   // each node's index says which child it is (odd: the second, bit 1).
@@ -120,9 +131,9 @@ class ItemCoder {
   BitWriter bits_;
 };
 
-struct Match {
-  int length = 0;
-  int distance = 0;
+struct Match {  // plain, so that arrays of them cost nothing to set up
+  int length;
+  int distance;
 };
 
 // The input as a sliding buffer over absolute positions. Position 0 is the
@@ -131,8 +142,11 @@ struct Match {
 class MatchFinder {
  public:
   MatchFinder(const PackReader& read, int maxChain)
-      : read_(read), maxChain_(maxChain), buffer_(kBufferSize),
-        head_(std::size_t{1} << kHashBits, kNone), prev_(kWindow, kNone) {
+      : read_(read),
+        maxChain_(maxChain),
+        buffer_(kBufferSize + 8),
+        head_(std::size_t{1} << kHashBits, 0),
+        prev_(kWindow, 0) {
     std::memset(buffer_.data(), ' ', kSpaceHistory);
     base_ = -kSpaceHistory;
     end_ = 0;
@@ -153,36 +167,72 @@ class MatchFinder {
   // The longest match for position p (all positions before it are entered
   // into the chains first). Never longer than the input left.
   Match Find(std::int64_t p) {
+    Match found[kMaxMatch];
+    const int n = FindAll(p, found);
+    return n > 0 ? found[n - 1] : Match{0, 0};
+  }
+
+  // Every match for position p that is longer than all nearer ones, nearest
+  // (shortest) first: for each length up to the longest, the nearest match
+  // of at least that length is the first entry that long. Returns the count.
+  int FindAll(std::int64_t p, Match* found) {
     InsertBefore(p);
-    Match best;
+    int count = 0;
+    int bestLength = kMinMatch - 1;
     const int maxLength = static_cast<int>(std::min<std::int64_t>(kMaxMatch, end_ - p));
-    if (maxLength < kMinMatch) return best;
+    if (maxLength < kMinMatch) return 0;
     const std::uint8_t* here = &buffer_[Index(p)];
-    const std::int64_t oldest = std::max<std::int64_t>(p - kWindow, -kSpaceHistory);
-    std::int64_t candidate = head_[Hash(here)];
+    // The walk works on tags throughout: no 64-bit arithmetic per step.
+    const std::uint32_t oldest = Tag(std::max<std::int64_t>(p - kWindow, -kSpaceHistory));
+    const std::uint32_t baseTag = Tag(base_);
+    const std::uint8_t* const buffer = buffer_.data();
+    const auto distanceBase = static_cast<std::uint32_t>(Tag(p));
+    std::uint32_t candidate = head_[Hash(here)];
     for (int chain = maxChain_; candidate >= oldest && chain > 0; --chain) {
-      const std::uint8_t* there = &buffer_[Index(candidate)];
-      if (there[best.length] == here[best.length]) {
-        int length = 0;
-        while (length < maxLength && there[length] == here[length]) ++length;
-        if (length > best.length) {
-          best = {length, static_cast<int>(p - candidate)};
+      const std::uint8_t* there = buffer + (candidate - baseTag);
+      if (there[bestLength] == here[bestLength]) {
+        const int length = CommonLength(here, there, maxLength);
+        if (length > bestLength) {
+          bestLength = length;
+          found[count++] = {length, static_cast<int>(distanceBase - candidate)};
           if (length == maxLength) break;
         }
       }
-      const std::int64_t older = prev_[Slot(candidate)];
-      if (older >= candidate) break;
+      const std::uint32_t older = prev_[candidate & (kWindow - 1)];
+      if (older >= candidate) break;  // the slot was reused: the chain ends
       candidate = older;
     }
-    if (best.length < kMinMatch) best = {};
-    return best;
+    return count;
   }
 
  private:
-  static constexpr std::int64_t kNone = INT64_MIN;
+  // Positions in the chains are stored as 32-bit tags, p + 4037, so that 0
+  // can mean "none" (it is older than any position there is): half the
+  // memory of 64-bit positions, so the chains stay in the faster caches.
+  // Tags 4096 apart share a chain slot, as their positions do.
+  static std::uint32_t Tag(std::int64_t p) {
+    return static_cast<std::uint32_t>(p + kSpaceHistory + 1);
+  }
 
   std::size_t Index(std::int64_t p) const { return static_cast<std::size_t>(p - base_); }
-  static std::size_t Slot(std::int64_t p) { return static_cast<std::size_t>(p & (kWindow - 1)); }
+
+  // How many bytes, up to `limit`, a and b have in common; eight at a time
+  // (the buffer has room for reading past its end).
+  static int CommonLength(const std::uint8_t* a, const std::uint8_t* b, int limit) {
+    int length = 0;
+    while (length < limit) {
+      std::uint64_t x, y;
+      std::memcpy(&x, a + length, 8);
+      std::memcpy(&y, b + length, 8);
+      if (x != y) {
+        // Little-endian: the first differing byte is the lowest set one.
+        length += __builtin_ctzll(x ^ y) / 8;
+        break;
+      }
+      length += 8;
+    }
+    return std::min(length, limit);
+  }
   static std::size_t Hash(const std::uint8_t* b) {
     const std::uint32_t v = std::uint32_t{b[0]} << 16 | std::uint32_t{b[1]} << 8 | b[2];
     return (v * 2654435761u) >> (32 - kHashBits);
@@ -192,8 +242,9 @@ class MatchFinder {
   void InsertBefore(std::int64_t p) {
     for (; next_insert_ < p && next_insert_ + 2 < end_; ++next_insert_) {
       const std::size_t h = Hash(&buffer_[Index(next_insert_)]);
-      prev_[Slot(next_insert_)] = head_[h];
-      head_[h] = next_insert_;
+      const std::uint32_t tag = Tag(next_insert_);
+      prev_[tag & (kWindow - 1)] = head_[h];
+      head_[h] = tag;
     }
   }
 
@@ -207,8 +258,8 @@ class MatchFinder {
       std::memmove(buffer_.data(), buffer_.data() + drop, static_cast<std::size_t>(end_ - keep));
       base_ = keep;
     }
-    while (!ended_ && Index(end_) < buffer_.size()) {
-      const std::size_t room = buffer_.size() - Index(end_);
+    while (!ended_ && Index(end_) < kBufferSize) {
+      const std::size_t room = kBufferSize - Index(end_);
       const std::size_t got = read_(&buffer_[Index(end_)], room);
       if (got == 0) {
         ended_ = true;
@@ -227,9 +278,152 @@ class MatchFinder {
   std::int64_t base_;  // position of buffer_[0]
   std::int64_t end_;   // position after the last byte read
   bool ended_ = false;
-  std::vector<std::int64_t> head_;  // newest position per hash of three bytes
-  std::vector<std::int64_t> prev_;  // per window slot: the next older position of its chain
-  std::int64_t next_insert_;        // first position not yet entered
+  std::vector<std::uint32_t> head_;  // newest position per hash of three bytes
+  std::vector<std::uint32_t> prev_;  // per window slot: the next older position of its chain
+  std::int64_t next_insert_;         // first position not yet entered
+};
+
+// Parsing by price. For every position the finder lists its matches (for
+// each length the nearest distance, the cheapest to code); a shortest-path
+// search over a span of positions then picks the items, pricing a literal or
+// a match length by its present code length in the adaptive tree and an
+// offset by its fixed code. The items are coded up to near the end of the
+// span only: the last stretch is decided again with the next span, so that
+// the span's end never cuts a match short. Prices are taken at the start of
+// each span; the tree drifts little while one span is coded.
+class OptimalParser {
+ public:
+  OptimalParser(MatchFinder& finder, ItemCoder& coder) : finder_(finder), coder_(coder) {}
+
+  // Codes items from position p on and returns the position after the last
+  // one; p itself at the end of the input.
+  std::int64_t Span(std::int64_t p) {
+    for (; filled_ < kSpan && finder_.Prepare(p + filled_); ++filled_) Search(p + filled_, filled_);
+    const int n = filled_;
+    if (n == 0) return p;
+    const bool ended = n < kSpan;  // the span reaches the end of the input
+
+    std::uint8_t lengths[SymbolCount];
+    coder_.SymbolLengths(lengths);
+    cost_[0] = 0;
+    for (int i = 1; i <= n; ++i) cost_[i] = kUnreached;
+    for (int i = 0; i < n; ++i) {
+      const std::uint32_t here = cost_[i];
+      const std::uint32_t literal = here + lengths[literal_[i]];
+      if (literal < cost_[i + 1]) {
+        cost_[i + 1] = literal;
+        step_[i + 1] = 1;
+      }
+      int shorter = kMinMatch - 1;
+      for (int m = 0; m < counts_[i]; ++m) {
+        const Found& match = matches_[i][m];
+        const std::uint32_t offset = here + OffsetCodeLength(match.distance);
+        const int longest = std::min<int>(match.length, n - i);
+        const std::uint32_t distanceBits = std::uint32_t{match.distance} << 8;
+        for (int length = shorter + 1; length <= longest; ++length) {
+          // Ties go to the longer item (fewer symbols). Selects rather than
+          // branches: which length wins is as good as random.
+          const std::uint32_t price = offset + lengths[length + 253];
+          const bool better = price <= cost_[i + length];
+          cost_[i + length] = better ? price : cost_[i + length];
+          step_[i + length] =
+              better ? distanceBits | static_cast<std::uint32_t>(length) : step_[i + length];
+        }
+        shorter = match.length;
+      }
+    }
+
+    // Walk back from the end, then code the items in order up to the last
+    // stretch (all of them at the end of the input).
+    int items = 0;
+    for (int i = n; i > 0; i -= StepLength(step_[i])) chosen_[items++] = step_[i];
+    const int limit = ended ? n : n - kRedecide;
+    int done = 0;
+    while (items > 0 && done < limit) {
+      const std::uint32_t item = chosen_[--items];
+      if (StepLength(item) == 1) {
+        coder_.Literal(literal_[done]);
+      } else {
+        coder_.Match(StepLength(item), static_cast<int>(item >> 8));
+      }
+      done += StepLength(item);
+    }
+
+    // Keep what was found for the positions not coded yet.
+    filled_ = n - done;
+    std::memmove(literal_, literal_ + done, static_cast<std::size_t>(filled_));
+    std::memmove(counts_, counts_ + done, static_cast<std::size_t>(filled_));
+    std::memmove(matches_, matches_ + done, static_cast<std::size_t>(filled_) * sizeof matches_[0]);
+    return p + done;
+  }
+
+ private:
+  static constexpr int kSpan = 4096;
+  // The stretch at the end of a span that the next span decides again;
+  // longer than any match, so no coded item reaches the span's end.
+  static constexpr int kRedecide = 256;
+  // A match this long spares the search at the positions it covers (their
+  // matches follow from it): something better rarely starts inside it, and
+  // runs would otherwise cost a full search per byte.
+  static constexpr int kNiceLength = 18;
+  // Matches kept per position: the longest ones (rarely are there more).
+  static constexpr int kKept = 16;
+  static constexpr std::uint32_t kUnreached = 0xFFFFFFFF;
+
+  struct Found {
+    std::uint8_t length;
+    std::uint16_t distance;
+  };
+  // The item that reaches a position: its length (1: a literal) in the low
+  // eight bits, a match's distance above them.
+  static int StepLength(std::uint32_t step) { return static_cast<int>(step & 0xFF); }
+
+  static std::uint32_t OffsetCodeLength(int distance) {
+    return kOffsetPrefix.length[(distance - 1) >> 6] + 6u;
+  }
+
+  // Lists the matches of position p in entry i.
+  void Search(std::int64_t p, int i) {
+    literal_[i] = finder_.At(p);
+    if (skip_ > 0 && i > 0) {
+      // Inside a long match: no search. Every match of the position before
+      // goes on here, one byte shorter, which is what the parse needs to
+      // end the long match anywhere.
+      --skip_;
+      int kept = 0;
+      for (int m = 0; m < counts_[i - 1]; ++m) {
+        const Found& before = matches_[i - 1][m];
+        if (before.length > kMinMatch) {
+          matches_[i][kept++] = {static_cast<std::uint8_t>(before.length - 1), before.distance};
+        }
+      }
+      counts_[i] = static_cast<std::uint8_t>(kept);
+      return;
+    }
+    skip_ = 0;
+    Match found[kMaxMatch];
+    const int count = finder_.FindAll(p, found);
+    const int first = std::max(0, count - kKept);
+    for (int m = first; m < count; ++m) {
+      matches_[i][m - first] = {static_cast<std::uint8_t>(found[m].length),
+                                static_cast<std::uint16_t>(found[m].distance)};
+    }
+    counts_[i] = static_cast<std::uint8_t>(count - first);
+    if (count > 0 && found[count - 1].length >= kNiceLength) {
+      skip_ = found[count - 1].length - kMinMatch;
+    }
+  }
+
+  MatchFinder& finder_;
+  ItemCoder& coder_;
+  int filled_ = 0;  // entries holding positions from the span's start on
+  int skip_ = 0;
+  std::uint8_t literal_[kSpan];
+  std::uint8_t counts_[kSpan];
+  Found matches_[kSpan][kKept];
+  std::uint32_t cost_[kSpan + 1];
+  std::uint32_t step_[kSpan + 1];
+  std::uint32_t chosen_[kSpan];
 };
 
 }  // namespace
@@ -242,7 +436,20 @@ std::int64_t PackLzhBody(const PackReader& read, const PackWriter& write,
 
   std::int64_t p = 0;
   std::int64_t nextReport = kProgressStep;
-  Match match;
+  if (options.parse == PackParse::Optimal) {
+    auto parser = std::make_unique<OptimalParser>(*finder, *coder);
+    for (std::int64_t next; (next = parser->Span(p)) != p; p = next) {
+      if (progress && next >= nextReport) {
+        progress(next);
+        nextReport = next + kProgressStep;
+      }
+    }
+    coder->Finish();
+    if (progress) progress(p);
+    return p;
+  }
+
+  Match match{0, 0};
   bool haveMatch = false;  // `match` already holds the search result for p
   while (finder->Prepare(p)) {
     if (!haveMatch) match = finder->Find(p);

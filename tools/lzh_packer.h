@@ -2,9 +2,13 @@
 //
 // It parses the input into literals and matches over the same 4096-byte
 // window the decoder keeps (whose first 4036 positions start as spaces, so
-// those count as history too), finds matches with hash chains, and codes each
-// item with the decoder's own adaptive symbol tree (symbol_tree.h), updated by
-// the same BumpSymbol after every symbol, and the fixed offset code.
+// those count as history too; the 60 after them, which a decoder may fill
+// with anything, are never referred to), finds matches with hash chains, and
+// codes each item with the decoder's own adaptive symbol tree
+// (symbol_tree.h), updated by the same BumpSymbol after every symbol, and the
+// fixed offset code. The default parse prices items by the tree's present
+// code lengths and picks the cheapest sequence; greedy and lazy parses are
+// there for comparison.
 //
 // The input is streamed: memory stays about 1.5 MiB whatever its size.
 #pragma once
@@ -15,13 +19,18 @@
 #include <stdexcept>
 
 enum class PackParse {
-  Greedy,  // take the longest match at each position
-  Lazy,    // defer a match when the next position starts a longer one
+  Greedy,   // take the longest match at each position
+  Lazy,     // defer a match when the next position starts a longer one
+  Optimal,  // the cheapest items by the adaptive code's present lengths
 };
 
+// A chain limit no chain reaches (no chain holds more positions than the
+// window): with it, Greedy takes the longest match in the whole window.
+inline constexpr int kUnlimitedChain = 1 << 30;
+
 struct PackOptions {
-  PackParse parse = PackParse::Lazy;
-  int maxChain = 1024;  // candidates examined per position at most
+  PackParse parse = PackParse::Optimal;
+  int maxChain = 128;  // candidates examined per position at most
 };
 
 // Reads up to `count` bytes into `buffer`; returns the count, 0 at the end.
