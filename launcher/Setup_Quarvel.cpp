@@ -31,4 +31,6 @@ int LauncherMain() {
 }  // namespace
 
 // The command line is ignored.
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return LauncherMain(); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  return LauncherMain();
+}

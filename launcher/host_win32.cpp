@@ -2,8 +2,8 @@
 // CreateDirectoryA and GetFileAttributesA, the payload lookup on the
 // program's own resources, ShellExecuteA, LoadStringA and the MessageBoxA
 // fatal-error report.
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <cstdint>
 
@@ -113,8 +113,8 @@ std::string ModuleFileName() {
 
 }  // namespace
 
-HostServiceOps HostServices = {Win32TempFolder, Win32ForceDirectories, Win32FindPayload,
-                               Win32FreePayload, Win32ShellOpen,       Win32LoadText};
+HostServiceOps HostServices = {Win32TempFolder,  Win32ForceDirectories, Win32FindPayload,
+                               Win32FreePayload, Win32ShellOpen,        Win32LoadText};
 
 void RestrictDllSearchToSystem() {
   using SetDefaultDllDirectoriesProc = BOOL(WINAPI*)(DWORD);

@@ -12,5 +12,4 @@ void RestrictDllSearchToSystem();
 // Shows the fatal-error report: a task-modal message box without owner, with
 // the error icon and one OK button, caption "Anwendungsfehler". `address` is
 // the absolute address of the raising code, or null.
-void ShowFatalReport(const std::string& className, const std::string& message,
-                     const void* address);
+void ShowFatalReport(const std::string& className, const std::string& message, const void* address);

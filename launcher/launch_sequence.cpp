@@ -42,6 +42,6 @@ LaunchOutcome RunLaunchSequence() {
   const ShellOutcome shell = HostServices.ShellOpen(SetupPath, StagingDir);
   if (shell.Started) return LaunchOutcome::Started;
   if (shell.Cancelled) return LaunchOutcome::Declined;
-  Raise<EOSError>(FormatText(HostServices.LoadText(IDS_START_FAILED),
-                             {SetupPath, std::to_string(shell.Code)}));
+  Raise<EOSError>(
+      FormatText(HostServices.LoadText(IDS_START_FAILED), {SetupPath, std::to_string(shell.Code)}));
 }

@@ -17,16 +17,16 @@ struct PayloadItem {
 inline constexpr const char* PayloadResourceType = "FILE";
 
 inline constexpr std::array<PayloadItem, 10> PayloadTable = {{
-    {"Test1", "Quarvel.ex_"},      // the application's main program, compressed
-    {"Test2", "Quarvel.ch_"},      // its compiled HTML help, compressed
-    {"Test3", "Liesmich.txt"},     // read-me text
-    {"Test4", "Beispiel.dbqrv"},   // example data file
-    {"Test5", "TrickTip.tx_"},     // tips text, compressed
-    {"Test6", "Vertrag.txt"},      // licence agreement text
-    {"Test7", "eztw32.DL_"},       // TWAIN scanner interface library, compressed
-    {"Test8", "gdiplus.dl_"},      // GDI+ graphics library, compressed
-    {"Test9", "Setup.ex_"},        // the installer program, compressed
-    {"Test10", "Setup.lst"},       // the installer's settings and file list
+    {"Test1", "Quarvel.ex_"},     // the application's main program, compressed
+    {"Test2", "Quarvel.ch_"},     // its compiled HTML help, compressed
+    {"Test3", "Liesmich.txt"},    // read-me text
+    {"Test4", "Beispiel.dbqrv"},  // example data file
+    {"Test5", "TrickTip.tx_"},    // tips text, compressed
+    {"Test6", "Vertrag.txt"},     // licence agreement text
+    {"Test7", "eztw32.DL_"},      // TWAIN scanner interface library, compressed
+    {"Test8", "gdiplus.dl_"},     // GDI+ graphics library, compressed
+    {"Test9", "Setup.ex_"},       // the installer program, compressed
+    {"Test10", "Setup.lst"},      // the installer's settings and file list
 }};
 
 // Writes the item `ResourceName` of `ResourceType` to `FileName`, replacing

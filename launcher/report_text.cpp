@@ -41,6 +41,6 @@ std::string FatalReportText(const std::string& format, const std::string& classN
                             const std::string& moduleName, std::uint32_t relativeAddress,
                             const std::string& message) {
   const bool needsStop = !message.empty() && message.back() != '.';
-  return FormatText(format, {className, moduleName, HexAddress(relativeAddress), message,
-                             needsStop ? "." : ""});
+  return FormatText(
+      format, {className, moduleName, HexAddress(relativeAddress), message, needsStop ? "." : ""});
 }

@@ -7,8 +7,8 @@
 // compressed and are decoded with the launcher's own decompressor; the others
 // are copied. It writes install.log into the install folder, shows nothing,
 // and ends with 0 when every listed item was installed, 1 otherwise.
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <string>
 #include <utility>
@@ -80,8 +80,10 @@ bool ParseSettings(const std::string& text, Settings& settings, std::string& pro
       settings.files.emplace_back(key, value);
     }
   }
-  if (!sawGeneral) problem = "no [General] section";
-  else if (!IsPlainName(settings.folder)) problem = "[General] Folder= is missing or not a plain name";
+  if (!sawGeneral)
+    problem = "no [General] section";
+  else if (!IsPlainName(settings.folder))
+    problem = "[General] Folder= is missing or not a plain name";
   return problem.empty();
 }
 
@@ -144,16 +146,17 @@ std::string InstallItem(const std::string& source, const std::string& target, bo
 int RunDemoSetup() {
   const std::string kit = OwnFolder();
   char appData[MAX_PATH * 4];
-  if (kit.empty() ||
-      FAILED(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0,
-                              appData))) {
+  if (kit.empty() || FAILED(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE,
+                                             nullptr, 0, appData))) {
     return 1;
   }
   std::string text;
   Settings settings;
   std::string problem;
-  if (!ReadWholeFile(kit + "Setup.lst", text)) problem = "cannot read " + kit + "Setup.lst";
-  else ParseSettings(text, settings, problem);
+  if (!ReadWholeFile(kit + "Setup.lst", text))
+    problem = "cannot read " + kit + "Setup.lst";
+  else
+    ParseSettings(text, settings, problem);
   // Without a usable Setup.lst there is no install folder to log into; the
   // log then goes next to the kit.
   const std::string target =
@@ -189,4 +192,6 @@ int RunDemoSetup() {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return RunDemoSetup(); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  return RunDemoSetup();
+}
