@@ -2,8 +2,9 @@
 // CreateDirectoryA and GetFileAttributesA, the payload lookup on the
 // program's own resources, ShellExecuteA, LoadStringA and the MessageBoxA
 // fatal-error report.
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <cstdint>
 

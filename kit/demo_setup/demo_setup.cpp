@@ -7,8 +7,9 @@
 // compressed and are decoded with the launcher's own decompressor; the others
 // are copied. It writes install.log into the install folder, shows nothing,
 // and ends with 0 when every listed item was installed, 1 otherwise.
-#include <shlobj.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shlobj.h>
 
 #include <string>
 #include <utility>
