@@ -38,8 +38,8 @@ void BufferedWrite(const std::uint8_t* Buf, std::uint16_t Count, std::uint16_t& 
     return;
   }
   for (std::uint16_t done = 0; done < Count;) {
-    const auto piece = static_cast<std::uint16_t>(
-        Count - done < IoBufferSize ? Count - done : IoBufferSize);
+    const auto piece =
+        static_cast<std::uint16_t>(Count - done < IoBufferSize ? Count - done : IoBufferSize);
     compress_detail::WriteBytes(Buf + done, piece);
     done = static_cast<std::uint16_t>(done + piece);
   }
