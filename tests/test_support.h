@@ -45,15 +45,17 @@ inline Bytes PackBody(const Bytes& input, PackOptions options = {}) {
 
 // A whole compressed file: "!HZL", the size, the body.
 inline Bytes CompressedFile(std::uint32_t size, const Bytes& body) {
-  Bytes file = {'!',
-                'H',
-                'Z',
-                'L',
-                static_cast<std::uint8_t>(size),
-                static_cast<std::uint8_t>(size >> 8),
-                static_cast<std::uint8_t>(size >> 16),
-                static_cast<std::uint8_t>(size >> 24)};
-  file.insert(file.end(), body.begin(), body.end());
+  Bytes file(8 + body.size());
+  const std::uint8_t header[8] = {'!',
+                                  'H',
+                                  'Z',
+                                  'L',
+                                  static_cast<std::uint8_t>(size),
+                                  static_cast<std::uint8_t>(size >> 8),
+                                  static_cast<std::uint8_t>(size >> 16),
+                                  static_cast<std::uint8_t>(size >> 24)};
+  std::copy_n(header, 8, file.begin());
+  std::copy(body.begin(), body.end(), file.begin() + 8);
   return file;
 }
 
