@@ -55,6 +55,7 @@ TEST(Packer, RoundTripsThroughBothDecoders) {
       const auto size = static_cast<std::int32_t>(sample.data.size());
       const reference::Decoded ref = reference::Decode(body, size);
       EXPECT_FALSE(ref.truncated);
+      EXPECT_FALSE(ref.readUnwritten);
       EXPECT_TRUE(ref.bytes == sample.data);
       MemorySource source{body};
       MemorySink sink;

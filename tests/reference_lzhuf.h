@@ -14,6 +14,9 @@ struct Decoded {
   std::vector<std::uint8_t> bytes;  // what reached the sink
   bool truncated = false;           // an item used bits past the end of the body
   int sourceCalls = 0;              // one-byte requests made of the source
+  // A match read one of the window positions 4036-4095 before it was first
+  // written; what such a body decodes to is not fixed by the format.
+  bool readUnwritten = false;
 };
 
 class Decoder {
@@ -26,7 +29,11 @@ class Decoder {
   Decoded Run(std::int32_t size) {
     Decoded d;
     StartTree();
-    for (int i = 0; i < 4096; ++i) window_[i] = 0x20;
+    bool written[4096];
+    for (int i = 0; i < 4096; ++i) {
+      window_[i] = 0x20;
+      written[i] = i < 4036;
+    }
     int r = 4036;
     std::int32_t count = 0;
     while (count < size) {
@@ -41,6 +48,7 @@ class Decoder {
         }
         d.bytes.push_back(static_cast<std::uint8_t>(s));
         window_[r] = static_cast<std::uint8_t>(s);
+        written[r] = true;
         r = (r + 1) % 4096;
         count = count + 1;
       } else {
@@ -53,8 +61,10 @@ class Decoder {
         int len = s - 253;
         for (int k = 0; k < len && count < size; ++k) {
           std::uint8_t b = window_[(start + k) % 4096];
+          if (!written[(start + k) % 4096]) d.readUnwritten = true;
           d.bytes.push_back(b);
           window_[r] = b;
+          written[r] = true;
           r = (r + 1) % 4096;
           count = count + 1;
         }
