@@ -17,7 +17,13 @@ build=${QUARVEL_BUILD_DIR:?}
 kitpack=${QUARVEL_KITPACK:?}
 work=$build/wine-e2e
 bin=$build/bin
-user=${USER:-$(id -un)}
+# The Windows user name Wine chose for the prefix's user folder.
+wine_user() {
+  local dir
+  for dir in "$1"/drive_c/users/*; do
+    [ "$(basename "$dir")" = Public ] || { basename "$dir"; return; }
+  done
+}
 
 export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 export LC_ALL=C.UTF-8
@@ -71,6 +77,8 @@ boot_template() {
   rm -rf "$work/template"
   WINEPREFIX=$work/template wineboot -i >/dev/null 2>&1
   WINEPREFIX=$work/template wineserver -w
+  local user
+  user=$(wine_user "$work/template")
   [ -d "$work/template/drive_c/users/$user/Temp" ] || fail "template prefix has no Temp folder"
 }
 
@@ -154,7 +162,6 @@ expect_probe_run() {  # windows-folder
   grep -qx 'show=5' "$record" || fail "show state: $(grep ^show= "$record")"
 }
 
-staging_win='C:\users\'$user'\Temp\Inst-Setup_Quarvel'
 
 case_stage() {
   new_prefix stage
@@ -330,7 +337,7 @@ EOF
 # decoded to the bytes it was packed from, and logs each.
 case_demo() {
   local launcher=$bin/Setup_Quarvel.exe
-  if [ ! -d "$build/demo-kit" ]; then
+  if [ "${QUARVEL_DEMO_KIT:-}" != ON ]; then
     echo "SKIP: this build carries a kit of its own, not the demo kit"
     exit 77
   fi
@@ -362,6 +369,8 @@ case "${1:-}" in
   setup) setup ;;
   case)
     [ -d "$work/template" ] || fail "run '$0 setup' first"
+    user=$(wine_user "$work/template")
+    staging_win='C:\users\'$user'\Temp\Inst-Setup_Quarvel'
     "case_${2:?case name}"
     echo "PASS: $2"
     ;;
