@@ -222,28 +222,51 @@ case_short_installer() {
   expect_not_started
 }
 
-# An old Setup.exe that another process holds open (read sharing only: it
-# could still be started) cannot be replaced, and must not be started.
+# An old Setup.exe that another process holds open cannot be replaced, and
+# must not be started: neither when the holder shares nothing nor when it
+# shares reading (then the old file could still be started).
 case_held_installer() {
   new_prefix held_installer
-  mkdir -p "$staging"
-  cp "$bin/probe_setup.exe" "$staging/Setup.exe"
-  local old
-  old=$(sha256sum <"$staging/Setup.exe")
-  wine "$bin/wine_helper.exe" hold "$staging_win\\Setup.exe" 'C:\held' 'C:\release' &
-  local holder=$!
-  local i
-  for i in $(seq 100); do [ -e "$prefix/drive_c/held" ] && break; sleep 0.1; done
-  [ -e "$prefix/drive_c/held" ] || fail "the helper could not hold Setup.exe"
-  status=0
-  wine "$(launcher_of full)" || status=$?
-  touch "$prefix/drive_c/release"
-  wait "$holder"
+  local share
+  for share in none read; do
+    mkdir -p "$staging"
+    cp "$bin/probe_setup.exe" "$staging/Setup.exe"
+    rm -f "$staging/probe-run.txt" "$prefix/drive_c/held" "$prefix/drive_c/release"
+    local old
+    old=$(sha256sum <"$staging/Setup.exe")
+    wine "$bin/wine_helper.exe" hold "$staging_win\\Setup.exe" 'C:\held' 'C:\release' $share &
+    local holder=$!
+    local i
+    for i in $(seq 100); do [ -e "$prefix/drive_c/held" ] && break; sleep 0.1; done
+    [ -e "$prefix/drive_c/held" ] || fail "the helper could not hold Setup.exe"
+    status=0
+    wine "$(launcher_of full)" || status=$?
+    touch "$prefix/drive_c/release"
+    wait "$holder"
+    wineserver -w
+    expect_status 1
+    expect_kit_staged full
+    [ "$(sha256sum <"$staging/Setup.exe")" = "$old" ] || fail "the held Setup.exe was changed ($share)"
+    expect_not_started
+  done
+}
+
+# The DLL search is limited to the system folder before anything else.
+case_dll_search() {
+  new_prefix dll_search
+  WINEDEBUG=+relay wine "$(launcher_of full)" 2>"$prefix/../relay.log" || fail "the launcher failed"
   wineserver -w
-  expect_status 1
-  expect_kit_staged full
-  [ "$(sha256sum <"$staging/Setup.exe")" = "$old" ] || fail "the held Setup.exe was changed"
-  expect_not_started
+  # The launcher's thread is the one that looks the function up; its own
+  # calls return into its image at 0x00400000.
+  local own=$prefix/../own-calls.log thread limit first
+  thread=$(grep -m1 'GetProcAddress(.*"SetDefaultDllDirectories")' "$prefix/../relay.log" | cut -d: -f1)
+  [ -n "$thread" ] || fail "SetDefaultDllDirectories was never looked up"
+  grep -E "^$thread:Call .* ret=004[0-9a-f]{5}\$" "$prefix/../relay.log" >"$own" || true
+  limit=$(grep -n -m1 'KERNEL32.SetDefaultDllDirectories(00000800)' "$own" | cut -d: -f1)
+  first=$(grep -n -m1 -E 'KERNEL32\.(GetTempPathA|FindResourceA|CreateFileA)\(' "$own" | cut -d: -f1)
+  [ -n "$limit" ] || fail "SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) was not called"
+  [ -n "$first" ] && [ "$limit" -lt "$first" ] || fail "the DLL search was limited too late"
+  rm -f "$prefix/../relay.log"
 }
 
 # Runs the launcher under Xvfb, reads the report box, saves a screenshot as

@@ -1,7 +1,8 @@
 // Helper for the end-to-end tests, run under Wine next to the launcher:
 //
-//   wine_helper hold FILE READY RELEASE   opens FILE with read sharing only,
-//       creates READY, and keeps FILE open until RELEASE exists (60 s at most)
+//   wine_helper hold FILE READY RELEASE read|none   opens FILE with read
+//       sharing only (or none), creates READY, and keeps FILE open until
+//       RELEASE exists (60 s at most)
 //   wine_helper read-box TITLE OUT        writes the text of the message box
 //       titled TITLE to OUT (UTF-8), waiting up to 20 s for it to appear
 //   wine_helper strings EXE FIRST LAST OUT  writes the string-table texts
@@ -32,8 +33,8 @@ bool WriteText(const wchar_t* path, const std::string& text) {
 
 bool Exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
-int Hold(const wchar_t* path, const wchar_t* ready, const wchar_t* release) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+int Hold(const wchar_t* path, const wchar_t* ready, const wchar_t* release, DWORD share) {
+  HANDLE file = CreateFileW(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 2;
   WriteText(ready, "held\n");
   for (int i = 0; i < 600 && !Exists(release); ++i) Sleep(100);
@@ -76,7 +77,10 @@ int Strings(const wchar_t* exe, int first, int last, const wchar_t* out) {
 
 int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
-  if (command == L"hold" && argc == 5) return Hold(argv[2], argv[3], argv[4]);
+  if (command == L"hold" && argc == 6) {
+    const DWORD share = std::wstring(argv[5]) == L"read" ? FILE_SHARE_READ : 0;
+    return Hold(argv[2], argv[3], argv[4], share);
+  }
   if (command == L"read-box" && argc == 4) return ReadBox(argv[2], argv[3]);
   if (command == L"strings" && argc == 6) {
     return Strings(argv[2], _wtoi(argv[3]), _wtoi(argv[4]), argv[5]);
