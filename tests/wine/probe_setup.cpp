@@ -47,9 +47,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   std::string record = "cwd=" + Utf8(std::wstring(folder, folderLength)) + "\n";
   record += "cmdline=" + Utf8(line) + "\n";
   record += "args=" + Utf8(Arguments(line)) + "\n";
-  record += "show=" + ((startup.dwFlags & STARTF_USESHOWWINDOW)
-                           ? std::to_string(startup.wShowWindow)
-                           : std::string("unset")) +
+  record += "show=" +
+            ((startup.dwFlags & STARTF_USESHOWWINDOW) ? std::to_string(startup.wShowWindow)
+                                                      : std::string("unset")) +
             "\n";
 
   const std::wstring path = std::wstring(self, selfLength) + L"probe-run.txt";

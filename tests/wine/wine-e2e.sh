@@ -222,6 +222,16 @@ case_short_installer() {
   expect_not_started
 }
 
+# A file where the staging folder should be: the first item cannot be
+# created, and that is reported by its path.
+case_blocked_folder() {
+  new_prefix blocked_folder
+  printf 'not a folder' >"$staging"
+  run_launcher "$(launcher_of full)"
+  expect_status 1
+  [ "$(cat "$staging")" = 'not a folder' ] || fail "the file in the way was changed"
+}
+
 # An old Setup.exe that another process holds open cannot be replaced, and
 # must not be started: neither when the holder shares nothing nor when it
 # shares reading (then the old file could still be started).

@@ -31,7 +31,9 @@ bool WriteText(const wchar_t* path, const std::string& text) {
   return ok;
 }
 
-bool Exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const wchar_t* path) {
+  return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
 
 int Hold(const wchar_t* path, const wchar_t* ready, const wchar_t* release, DWORD share) {
   HANDLE file = CreateFileW(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -62,8 +64,8 @@ int Strings(const wchar_t* exe, int first, int last, const wchar_t* out) {
   for (int id = first; id <= last; ++id) {
     const wchar_t* text = nullptr;
     // With a zero length, LoadStringW hands out a pointer to the text itself.
-    const int length = LoadStringW(module, static_cast<UINT>(id),
-                                   reinterpret_cast<wchar_t*>(&text), 0);
+    const int length =
+        LoadStringW(module, static_cast<UINT>(id), reinterpret_cast<wchar_t*>(&text), 0);
     std::string line = Utf8(text, length);
     std::string escaped;
     for (char c : line) escaped += c == '\n' ? std::string("\\n") : std::string(1, c);
