@@ -4,8 +4,12 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 
 NATIVE_PACKAGES := cmake make g++ libgtest-dev
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+# Seconds per fuzz target: a long look with `make fuzz`, a short one in `make test`.
+FUZZ_SECONDS ?= 300
+FUZZ_TEST_SECONDS ?= 45
 
-.PHONY: all native asan test test-native test-asan demo deps-native clean
+.PHONY: all native asan test test-native test-asan demo deps-native clean deps-fuzz fuzz-build fuzz test-fuzz
 
 all: native
 
@@ -26,7 +30,20 @@ test-native: native
 test-asan: asan
 	ctest --preset asan -j $(JOBS)
 
-test: test-native test-asan
+deps-fuzz:
+	@scripts/ensure-packages $(NATIVE_PACKAGES) $(FUZZ_PACKAGES)
+
+fuzz-build: deps-fuzz
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+
+fuzz: fuzz-build
+	scripts/run-fuzz $(FUZZ_SECONDS)
+
+test-fuzz: fuzz-build
+	scripts/run-fuzz $(FUZZ_TEST_SECONDS)
+
+test: test-native test-asan test-fuzz
 
 demo: native
 	@scripts/demo-native
