@@ -4,6 +4,8 @@
 
 using namespace compress_state;
 
+void (*DecompressProgress)(std::int64_t written) = nullptr;
+
 namespace compress_detail {
 
 void RaiseReadError() {
@@ -13,6 +15,8 @@ void RaiseReadError() {
 void WritePending() {
   const std::int32_t pending = OutBufPos - 1;
   CheckWriteCount(HostFiles.Write(OutFile, OutBuf, pending), pending);
+  OutWritten += pending;
+  if (DecompressProgress) DecompressProgress(OutWritten);
 }
 
 }  // namespace compress_detail
@@ -38,8 +42,8 @@ void BufferedWrite(const std::uint8_t* Buf, std::uint16_t Count, std::uint16_t& 
     return;
   }
   for (std::uint16_t done = 0; done < Count;) {
-    const auto piece = static_cast<std::uint16_t>(
-        Count - done < IoBufferSize ? Count - done : IoBufferSize);
+    const auto piece =
+        static_cast<std::uint16_t>(Count - done < IoBufferSize ? Count - done : IoBufferSize);
     compress_detail::WriteBytes(Buf + done, piece);
     done = static_cast<std::uint16_t>(done + piece);
   }

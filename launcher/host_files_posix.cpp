@@ -69,12 +69,18 @@ std::int32_t PosixWrite(HostFile file, const void* buffer, std::int32_t count) {
   return done;
 }
 
-bool PosixFlush(HostFile file) { return fsync(static_cast<int>(file)) == 0; }
-bool PosixClose(HostFile file) { return close(static_cast<int>(file)) == 0; }
-bool PosixDelete(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool PosixFlush(HostFile file) {
+  return fsync(static_cast<int>(file)) == 0;
+}
+bool PosixClose(HostFile file) {
+  return close(static_cast<int>(file)) == 0;
+}
+bool PosixDelete(const std::string& path) {
+  return unlink(path.c_str()) == 0;
+}
 
 }  // namespace
 
-const HostFileOps PlatformFiles = {PosixOpenRead, PosixCreateTruncate, PosixRead, PosixWrite,
+const HostFileOps PlatformFiles = {PosixOpenRead, PosixCreateTruncate, PosixRead,  PosixWrite,
                                    PosixFlush,    PosixClose,          PosixDelete};
 HostFileOps HostFiles = PlatformFiles;

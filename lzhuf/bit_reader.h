@@ -50,7 +50,7 @@ class BitReader {
   // input past its end. The refill's read-ahead alone never makes it true.
   bool PastEnd() const { return BitCount < StandInBits; }
 
-  std::uint16_t BitBuf = 0;  // pending bits, left-aligned: bit 15 comes next
+  std::uint16_t BitBuf = 0;   // pending bits, left-aligned: bit 15 comes next
   std::uint8_t BitCount = 0;  // valid bits in BitBuf, 0 to 16
 
  private:

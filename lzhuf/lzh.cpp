@@ -42,9 +42,13 @@ void FreeWorkTables(LzhWorkTables& t) {
   if (!GiveAll(t)) Raise<ElzhException>(kLzhFreeError);
 }
 
-void FreeWorkTablesQuietly(LzhWorkTables& t) noexcept { GiveAll(t); }
+void FreeWorkTablesQuietly(LzhWorkTables& t) noexcept {
+  GiveAll(t);
+}
 
-void RaiseTruncatedBody() { Raise<ElzhException>(kLzhTruncated); }
+void RaiseTruncatedBody() {
+  Raise<ElzhException>(kLzhTruncated);
+}
 
 void UnpackStream(std::int32_t TextSize, TReadBytesProc ReadProc, TWriteBytesProc WriteProc) {
   auto source = [ReadProc](std::uint8_t& byte) {

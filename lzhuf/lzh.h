@@ -18,8 +18,7 @@
 using TReadBytesProc = void (*)(std::uint8_t* Buf, std::uint16_t Count, std::uint16_t& Got);
 // Byte sink: take `Count` bytes from `Buf` and report in `Done` how many were
 // taken; a count of 0 asks the sink to flush.
-using TWriteBytesProc = void (*)(const std::uint8_t* Buf, std::uint16_t Count,
-                                 std::uint16_t& Done);
+using TWriteBytesProc = void (*)(const std::uint8_t* Buf, std::uint16_t Count, std::uint16_t& Done);
 
 QUARVEL_EXCEPTION_CLASS(ElzhException);
 

@@ -19,7 +19,8 @@ struct OffsetCodeRun {
   int bits;
   int values;
 };
-inline constexpr OffsetCodeRun kOffsetCodeRuns[] = {{3, 1}, {4, 3}, {5, 8}, {6, 12}, {7, 24}, {8, 16}};
+inline constexpr OffsetCodeRun kOffsetCodeRuns[] = {{3, 1},  {4, 3},  {5, 8},
+                                                    {6, 12}, {7, 24}, {8, 16}};
 
 constexpr std::array<std::uint8_t, 256> MakeOffsetTable(bool wantBits) {
   std::array<std::uint8_t, 256> table{};
@@ -39,7 +40,10 @@ constexpr std::array<std::uint8_t, 256> MakeOffsetTable(bool wantBits) {
 inline constexpr std::array<std::uint8_t, 256> OffsetHighTable = lzh_detail::MakeOffsetTable(false);
 inline constexpr std::array<std::uint8_t, 256> OffsetBitsTable = lzh_detail::MakeOffsetTable(true);
 
-static_assert(OffsetHighTable[0x1F] == 0 && OffsetHighTable[0x20] == 1 && OffsetHighTable[0x4F] == 3);
-static_assert(OffsetHighTable[0x50] == 4 && OffsetHighTable[0x90] == 12 && OffsetHighTable[0xC0] == 24);
+static_assert(OffsetHighTable[0x1F] == 0 && OffsetHighTable[0x20] == 1 &&
+              OffsetHighTable[0x4F] == 3);
+static_assert(OffsetHighTable[0x50] == 4 && OffsetHighTable[0x90] == 12 &&
+              OffsetHighTable[0xC0] == 24);
 static_assert(OffsetHighTable[0xF0] == 48 && OffsetHighTable[0xFF] == 63);
-static_assert(OffsetBitsTable[0x00] == 3 && OffsetBitsTable[0x8F] == 5 && OffsetBitsTable[0xFF] == 8);
+static_assert(OffsetBitsTable[0x00] == 3 && OffsetBitsTable[0x8F] == 5 &&
+              OffsetBitsTable[0xFF] == 8);

@@ -12,8 +12,8 @@
 
 #include <cstdint>
 
-inline constexpr unsigned MaxMatch = 60;                                 // longest match
-inline constexpr unsigned MatchThreshold = 2;                            // shortest is 3
+inline constexpr unsigned MaxMatch = 60;                                  // longest match
+inline constexpr unsigned MatchThreshold = 2;                             // shortest is 3
 inline constexpr unsigned SymbolCount = 256 - MatchThreshold + MaxMatch;  // 314
 inline constexpr unsigned TreeSize = 2 * SymbolCount - 1;                 // 627 nodes
 inline constexpr unsigned RootNode = TreeSize - 1;                        // 626

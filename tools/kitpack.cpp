@@ -56,7 +56,9 @@ int Fail(const std::string& message) {
   return 1;
 }
 
-std::string SystemError(const std::string& path) { return path + ": " + std::strerror(errno); }
+std::string SystemError(const std::string& path) {
+  return path + ": " + std::strerror(errno);
+}
 
 // Progress on stderr, only on a terminal and only for long work.
 class Progress {
@@ -128,16 +130,15 @@ int Pack(const std::string& in, const std::string& out, const PackOptions& optio
     try {
       const std::uint8_t header[8] = {'!', 'H', 'Z', 'L', 0, 0, 0, 0};
       bool writeFailed = std::fwrite(header, 1, 8, output.get()) != 8;
-      const std::int64_t size = PackLzhBody(
-          [&](std::uint8_t* buffer, std::size_t count) {
-            return std::fread(buffer, 1, count, input.get());
-          },
-          [&](const std::uint8_t* bytes, std::size_t count) {
-            if (!writeFailed && std::fwrite(bytes, 1, count, output.get()) != count) {
-              writeFailed = true;
-            }
-          },
-          options, [&](std::int64_t done) { progress.Update(done); });
+      const std::int64_t size =
+          PackLzhBody([&](std::uint8_t* buffer,
+                          std::size_t count) { return std::fread(buffer, 1, count, input.get()); },
+                      [&](const std::uint8_t* bytes, std::size_t count) {
+                        if (!writeFailed && std::fwrite(bytes, 1, count, output.get()) != count) {
+                          writeFailed = true;
+                        }
+                      },
+                      options, [&](std::int64_t done) { progress.Update(done); });
       if (std::ferror(input.get())) {
         error = SystemError(in);
       } else {
@@ -166,9 +167,23 @@ int Pack(const std::string& in, const std::string& out, const PackOptions& optio
   return Fail(error);
 }
 
+// The size a compressed file declares, or -1.
+std::int64_t DeclaredSize(const std::string& path) {
+  File input(path, "rb");
+  std::uint8_t header[8];
+  if (!input.get() || std::fread(header, 1, 8, input.get()) != 8) return -1;
+  return std::int64_t{header[4]} | std::int64_t{header[5]} << 8 | std::int64_t{header[6]} << 16 |
+         std::int64_t{header[7]} << 24;
+}
+
+Progress* unpackProgress = nullptr;
+
 int Unpack(const std::string& in, const std::string& out) {
   InFileName = in;
   OutFileName = out;
+  Progress progress("unpacking", DeclaredSize(in));
+  unpackProgress = &progress;
+  DecompressProgress = [](std::int64_t written) { unpackProgress->Update(written); };
   try {
     DecompressFile();
   } catch (const Exception& e) {

@@ -131,8 +131,11 @@ struct Match {
 class MatchFinder {
  public:
   MatchFinder(const PackReader& read, int maxChain)
-      : read_(read), maxChain_(maxChain), buffer_(kBufferSize),
-        head_(std::size_t{1} << kHashBits, kNone), prev_(kWindow, kNone) {
+      : read_(read),
+        maxChain_(maxChain),
+        buffer_(kBufferSize),
+        head_(std::size_t{1} << kHashBits, kNone),
+        prev_(kWindow, kNone) {
     std::memset(buffer_.data(), ' ', kSpaceHistory);
     base_ = -kSpaceHistory;
     end_ = 0;
