@@ -5,10 +5,10 @@
 
 #include "compress.h"
 #include "compress_state.h"
-#include "literal_lzhuf.h"
 #include "lzh.h"
 #include "lzh_packer.h"
 #include "memory_files.h"
+#include "reference_lzhuf.h"
 #include "unpack_stream.h"
 
 namespace fuzz_checks {
@@ -28,8 +28,8 @@ struct Outcome {
   std::string className;
 };
 
-// Compares a run of the product's decoder with the literal reading.
-std::string Compare(const char* who, const Outcome& got, const literal_lzhuf::Result& want) {
+// Compares a run of the product's decoder with the reference decoder.
+std::string Compare(const char* who, const Outcome& got, const reference::Decoded& want) {
   const std::string name = who;
   if (got.overflow) return name + ": the sink got more bytes than the size";
   if (want.truncated) {
@@ -42,7 +42,7 @@ std::string Compare(const char* who, const Outcome& got, const literal_lzhuf::Re
   }
   if (got.bytes != want.bytes) {
     return name + ": " + std::to_string(got.bytes.size()) + " bytes differ from the " +
-           std::to_string(want.bytes.size()) + " of the literal decoder";
+           std::to_string(want.bytes.size()) + " of the reference decoder";
   }
   return {};
 }
@@ -93,7 +93,7 @@ std::string UnpackStreamProperties(const std::uint8_t* data, std::size_t size) {
   const std::uint8_t* body = data + 4;
   const std::size_t length = size - 4;
   const std::int64_t limit = std::max<std::int32_t>(textSize, 0);
-  const literal_lzhuf::Result want = literal_lzhuf::Decoder(body, length).Run(textSize);
+  const reference::Decoded want = reference::Decode({body, body + length}, textSize);
 
   Outcome direct;
   std::size_t position = 0;
@@ -130,7 +130,7 @@ std::string DecompressFileProperties(const std::uint8_t* data, std::size_t size)
 
   // What the file should give.
   std::string wantMessage, wantClass = "ELzrw1Exception";
-  literal_lzhuf::Result decoded;
+  reference::Decoded decoded;
   const std::int32_t declared = size >= 8 ? Int32At(data + 4) : 0;
   if (size < 4) {
     wantMessage = "Lzrw1 : ERROR READING FROM " + in + " !";
@@ -141,7 +141,7 @@ std::string DecompressFileProperties(const std::uint8_t* data, std::size_t size)
   } else if (declared < 0) {
     wantMessage = "Lzrw1 : " + in + " : NOT A COMPRESSED FILE !";
   } else {
-    decoded = literal_lzhuf::Decoder(data + 8, size - 8).Run(declared);
+    decoded = reference::Decode({data + 8, data + size}, declared);
     if (decoded.truncated) {
       wantMessage = kLzhTruncated;
       wantClass = "ElzhException";
@@ -176,7 +176,7 @@ std::string DecompressFileProperties(const std::uint8_t* data, std::size_t size)
   if (got.raised) return "unexpected error '" + got.message + "'";
   if (result != 1) return "DecompressFile returned " + std::to_string(result);
   if (!outputThere) return "no output after success";
-  if (Files().files[out] != decoded.bytes) return "the output differs from the literal decoder";
+  if (Files().files[out] != decoded.bytes) return "the output differs from the reference decoder";
   const std::vector<std::int32_t>& writes = Files().writeSizes;
   if (writes.empty()) return "no flush";
   for (std::size_t k = 0; k + 1 < writes.size(); ++k) {
@@ -230,14 +230,21 @@ std::string PackRoundTripProperties(const std::uint8_t* data, std::size_t size) 
   if (direct.raised) return "the decoder failed: " + direct.message;
   if (direct.bytes != original) return "the decoder gives back other bytes";
 
-  const literal_lzhuf::Result literal =
-      literal_lzhuf::Decoder(body.data(), body.size()).Run(textSize);
-  if (literal.truncated || literal.bytes != original) return "the literal decoder disagrees";
-  if (literal.cut) return "the last match runs past the end of the input";
+  reference::Decoder whole(body);
+  const reference::Decoded literal = whole.Run(textSize);
+  if (literal.truncated || literal.bytes != original) return "the reference decoder disagrees";
+  if (literal.readUnwritten) return "a match reads window positions never written";
   const auto bits = static_cast<std::int64_t>(body.size()) * 8;
-  if (literal.usedBits > bits || literal.usedBits <= bits - 8) {
+  if (whole.BitsUsed() > bits || whole.BitsUsed() <= bits - 8) {
     return "the body is " + std::to_string(body.size()) + " bytes for " +
-           std::to_string(literal.usedBits) + " bits of items";
+           std::to_string(whole.BitsUsed()) + " bits of items";
+  }
+  // A last match that runs past the end still has bytes to give without
+  // reading another bit.
+  reference::Decoder onceMore(body);
+  const reference::Decoded more = onceMore.Run(textSize + 1);
+  if (!more.truncated && onceMore.BitsUsed() == whole.BitsUsed()) {
+    return "the last match runs past the end of the input";
   }
   return {};
 }

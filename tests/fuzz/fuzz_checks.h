@@ -14,9 +14,9 @@ namespace fuzz_checks {
 
 // Input: a signed 32-bit little-endian size, then an LZHUF body. Decodes it
 // with UnpackStreamWith() and with UnpackStream() over in-memory source and
-// sink, and compares both with the literal decoder: the same bytes, never
-// more than the size, and the truncation error exactly when an item needed
-// bits past the end of the body.
+// sink, and compares both with the reference decoder (tests/reference_lzhuf.h): the same bytes,
+// never more than the size, and the truncation error exactly when an item needed bits past the end
+// of the body.
 std::string UnpackStreamProperties(const std::uint8_t* data, std::size_t size);
 
 // Input: a whole compressed file. Runs DecompressFile() on it through
