@@ -7,7 +7,7 @@ NATIVE_PACKAGES := cmake make g++ libgtest-dev
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 # Seconds per fuzz target: a long look with `make fuzz`, a short one in `make test`.
 FUZZ_SECONDS ?= 300
-FUZZ_TEST_SECONDS ?= 45
+FUZZ_TEST_SECONDS ?= 30
 
 .PHONY: all native asan test test-native test-asan demo deps-native clean deps-fuzz fuzz-build fuzz test-fuzz
 
