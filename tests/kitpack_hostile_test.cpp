@@ -135,4 +135,16 @@ TEST(KitpackHostileFiles, ExitZeroWithTheDeclaredSizeOrOneWithNothingLeft) {
   }
 }
 
+// A folder is no input file: the error is the missing input's, and an
+// output file of that name keeps its contents.
+TEST(KitpackHostileFiles, AFolderAsInputLeavesTheOutputAlone) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "folder");
+  WriteFile(dir / "out", {'k', 'e', 'e', 'p'});
+  const Outcome r = Kitpack("unpack " + dir / "folder" + " " + dir / "out", dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Lzrw1 : Inputfile " + dir / "folder" + " not found !\n");
+  EXPECT_EQ(ReadFile(dir / "out"), Bytes({'k', 'e', 'e', 'p'}));
+}
+
 }  // namespace
