@@ -14,6 +14,9 @@
 namespace fuzz_checks {
 namespace {
 
+// The decoder's window and the three arrays of its tree.
+constexpr std::size_t kTableBytes = 4096 + 2 * (628 + 627 + 941);
+
 std::int32_t Int32At(const std::uint8_t* p) {
   return static_cast<std::int32_t>(std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 |
                                    std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24);
@@ -154,6 +157,10 @@ std::string DecompressFileProperties(const std::uint8_t* data, std::size_t size)
 
   if (!Files().open.empty()) return "a file stays open";
   if (!Files().liveBlocks.empty() || Files().badFrees != 0) return "heap blocks stay allocated";
+  // The two I/O buffers and the decoder's four tables, whatever the file.
+  if (Files().allocations > 6 || Files().allocatedBytes > 2 * IoBufferSize + kTableBytes) {
+    return "more heap than the buffers and tables";
+  }
   if (compress_state::InBuf || compress_state::OutBuf || compress_state::InFile != kNoFile ||
       compress_state::OutFile != kNoFile) {
     return "the module state was not reset";

@@ -75,7 +75,11 @@ bool MemDelete(const std::string& path) {
 
 void* CountingGetMem(std::size_t size) {
   void* block = std::malloc(size);
-  if (block) Files().liveBlocks.insert(block);
+  if (block) {
+    Files().liveBlocks.insert(block);
+    ++Files().allocations;
+    Files().allocatedBytes += size;
+  }
   return block;
 }
 

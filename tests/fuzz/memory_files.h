@@ -31,7 +31,9 @@ struct State {
   HostFile nextHandle = 100;
   std::vector<std::int32_t> writeSizes;  // every write's count, in order
   std::set<void*> liveBlocks;            // heap blocks handed out, not yet freed
-  int badFrees = 0;                      // frees of blocks not handed out
+  int allocations = 0;                   // heap blocks handed out in all
+  std::size_t allocatedBytes = 0;
+  int badFrees = 0;  // frees of blocks not handed out
 };
 
 // The one state the tables below work on.
