@@ -9,8 +9,13 @@ NATIVE_PACKAGES := cmake make g++ libgtest-dev
 WIN32_PACKAGES := g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 fonts-wine \
   libfreetype6:i386 libfontconfig1:i386 libxrender1:i386 libxext6:i386 libxrandr2:i386 \
   libxi6:i386 libxcursor1:i386 xvfb xauth xdotool imagemagick
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+# Seconds per fuzz target: a long look with `make fuzz`, a short one in `make test`.
+FUZZ_SECONDS ?= 300
+FUZZ_TEST_SECONDS ?= 30
 
-.PHONY: all native asan win32 test test-native test-asan test-wine demo deps-native deps-win32 clean
+.PHONY: all native asan win32 test test-native test-asan test-wine demo deps-native deps-win32 clean \
+  deps-fuzz fuzz-build fuzz test-fuzz
 
 all: native
 
@@ -44,7 +49,20 @@ test-asan: asan
 test-wine: win32
 	ctest --preset win32 -j $(JOBS)
 
-test: test-native test-asan test-wine
+deps-fuzz:
+	@scripts/ensure-packages $(NATIVE_PACKAGES) $(FUZZ_PACKAGES)
+
+fuzz-build: deps-fuzz
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+
+fuzz: fuzz-build
+	scripts/run-fuzz $(FUZZ_SECONDS)
+
+test-fuzz: fuzz-build
+	scripts/run-fuzz $(FUZZ_TEST_SECONDS)
+
+test: test-native test-asan test-fuzz test-wine
 
 demo: native win32
 	@scripts/demo-native
