@@ -4,8 +4,18 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 
 NATIVE_PACKAGES := cmake make g++ libgtest-dev
+# The cross compiler, Wine and the X tools the Wine tests use. The i386
+# libraries listed are ones Wine loads at run time (Debian only recommends them).
+WIN32_PACKAGES := g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 fonts-wine \
+  libfreetype6:i386 libfontconfig1:i386 libxrender1:i386 libxext6:i386 libxrandr2:i386 \
+  libxi6:i386 libxcursor1:i386 xvfb xauth xdotool imagemagick
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+# Seconds per fuzz target: a long look with `make fuzz`, a short one in `make test`.
+FUZZ_SECONDS ?= 300
+FUZZ_TEST_SECONDS ?= 30
 
-.PHONY: all native asan test test-native test-asan demo deps-native clean
+.PHONY: all native asan win32 test test-native test-asan test-wine demo deps-native deps-win32 clean \
+  deps-fuzz fuzz-build fuzz test-fuzz
 
 all: native
 
@@ -20,16 +30,43 @@ asan: deps-native
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 
+# The launcher for Windows with the demo kit; the native kitpack packs it.
+deps-win32:
+	@scripts/ensure-packages $(WIN32_PACKAGES)
+
+win32: native deps-win32
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32 -j $(JOBS)
+
 test-native: native
 	ctest --preset native -j $(JOBS)
 
 test-asan: asan
 	ctest --preset asan -j $(JOBS)
 
-test: test-native test-asan
+# End-to-end under Wine: builds launchers around test kits, then runs each
+# case in a fresh prefix.
+test-wine: win32
+	ctest --preset win32 -j $(JOBS)
 
-demo: native
+deps-fuzz:
+	@scripts/ensure-packages $(NATIVE_PACKAGES) $(FUZZ_PACKAGES)
+
+fuzz-build: deps-fuzz
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+
+fuzz: fuzz-build
+	scripts/run-fuzz $(FUZZ_SECONDS)
+
+test-fuzz: fuzz-build
+	scripts/run-fuzz $(FUZZ_TEST_SECONDS)
+
+test: test-native test-asan test-fuzz test-wine
+
+demo: native win32
 	@scripts/demo-native
+	@scripts/demo-wine
 
 clean:
 	rm -rf build

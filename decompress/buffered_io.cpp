@@ -4,6 +4,8 @@
 
 using namespace compress_state;
 
+void (*DecompressProgress)(std::int64_t written) = nullptr;
+
 namespace compress_detail {
 
 void RaiseReadError() {
@@ -13,6 +15,8 @@ void RaiseReadError() {
 void WritePending() {
   const std::int32_t pending = OutBufPos - 1;
   CheckWriteCount(HostFiles.Write(OutFile, OutBuf, pending), pending);
+  OutWritten += pending;
+  if (DecompressProgress) DecompressProgress(OutWritten);
 }
 
 }  // namespace compress_detail

@@ -35,6 +35,10 @@ int TryDecompressFile();
 void BufferedRead(std::uint8_t* Buf, std::uint16_t Count, std::uint16_t& Got);
 void BufferedWrite(const std::uint8_t* Buf, std::uint16_t Count, std::uint16_t& Done);
 
+// When set, told the number of bytes written to the output so far after each
+// block of it is written (every 32 KiB): for progress displays.
+extern void (*DecompressProgress)(std::int64_t written);
+
 // Raise the "ERROR READING FROM" / "ERROR WRITING TO" error when a read or
 // write moved another count than asked.
 void CheckReadCount(std::int32_t moved, std::int32_t asked);

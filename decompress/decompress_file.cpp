@@ -67,6 +67,7 @@ void UnpackLzhBody() {
   InBufPos = 1;
   InBufLen = 0;
   OutBufPos = 1;
+  OutWritten = 0;
   auto source = [](std::uint8_t& byte) { return compress_detail::ReadOneByte(byte); };
   compress_detail::BufferedSink sink;
   UnpackStreamWith(size, source, sink);

@@ -6,6 +6,7 @@
 // open of the same file fails even within this process.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,7 +26,15 @@ HostFile LockOrClose(int fd) {
 
 HostFile PosixOpenRead(const std::string& path) {
   if (path.empty()) return kNoFile;
-  return LockOrClose(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // A folder opens for reading here, but it is no file (Windows refuses to
+  // open one): taking it would let the caller go on and replace its output.
+  struct stat info;
+  if (fd >= 0 && (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode))) {
+    close(fd);
+    return kNoFile;
+  }
+  return LockOrClose(fd);
 }
 
 HostFile PosixCreateTruncate(const std::string& path) {
@@ -69,12 +78,18 @@ std::int32_t PosixWrite(HostFile file, const void* buffer, std::int32_t count) {
   return done;
 }
 
-bool PosixFlush(HostFile file) { return fsync(static_cast<int>(file)) == 0; }
-bool PosixClose(HostFile file) { return close(static_cast<int>(file)) == 0; }
-bool PosixDelete(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool PosixFlush(HostFile file) {
+  return fsync(static_cast<int>(file)) == 0;
+}
+bool PosixClose(HostFile file) {
+  return close(static_cast<int>(file)) == 0;
+}
+bool PosixDelete(const std::string& path) {
+  return unlink(path.c_str()) == 0;
+}
 
 }  // namespace
 
-const HostFileOps PlatformFiles = {PosixOpenRead, PosixCreateTruncate, PosixRead, PosixWrite,
+const HostFileOps PlatformFiles = {PosixOpenRead, PosixCreateTruncate, PosixRead,  PosixWrite,
                                    PosixFlush,    PosixClose,          PosixDelete};
 HostFileOps HostFiles = PlatformFiles;

@@ -6,15 +6,17 @@
 
 namespace {
 
-HANDLE H(HostFile file) { return reinterpret_cast<HANDLE>(file); }
+HANDLE H(HostFile file) {
+  return reinterpret_cast<HANDLE>(file);
+}
 HostFile F(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<HostFile>(handle);
 }
 
 HostFile Win32OpenRead(const std::string& path) {
   if (path.empty()) return kNoFile;
-  return F(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  return F(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr));
 }
 
 // CREATE_ALWAYS opens without sharing before it truncates, so a file that is
@@ -39,12 +41,18 @@ std::int32_t Win32Write(HostFile file, const void* buffer, std::int32_t count) {
   return static_cast<std::int32_t>(done);
 }
 
-bool Win32Flush(HostFile file) { return FlushFileBuffers(H(file)) != 0; }
-bool Win32Close(HostFile file) { return CloseHandle(H(file)) != 0; }
-bool Win32Delete(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool Win32Flush(HostFile file) {
+  return FlushFileBuffers(H(file)) != 0;
+}
+bool Win32Close(HostFile file) {
+  return CloseHandle(H(file)) != 0;
+}
+bool Win32Delete(const std::string& path) {
+  return DeleteFileA(path.c_str()) != 0;
+}
 
 }  // namespace
 
-const HostFileOps PlatformFiles = {Win32OpenRead, Win32CreateTruncate, Win32Read, Win32Write,
+const HostFileOps PlatformFiles = {Win32OpenRead, Win32CreateTruncate, Win32Read,  Win32Write,
                                    Win32Flush,    Win32Close,          Win32Delete};
 HostFileOps HostFiles = PlatformFiles;

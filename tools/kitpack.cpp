@@ -168,9 +168,23 @@ int Pack(const std::string& in, const std::string& out, const PackOptions& optio
   return Fail(error);
 }
 
+// The size a compressed file declares, or -1.
+std::int64_t DeclaredSize(const std::string& path) {
+  File input(path, "rb");
+  std::uint8_t header[8];
+  if (!input.get() || std::fread(header, 1, 8, input.get()) != 8) return -1;
+  return std::int64_t{header[4]} | std::int64_t{header[5]} << 8 | std::int64_t{header[6]} << 16 |
+         std::int64_t{header[7]} << 24;
+}
+
+Progress* unpackProgress = nullptr;
+
 int Unpack(const std::string& in, const std::string& out) {
   InFileName = in;
   OutFileName = out;
+  Progress progress("unpacking", DeclaredSize(in));
+  unpackProgress = &progress;
+  DecompressProgress = [](std::int64_t written) { unpackProgress->Update(written); };
   try {
     DecompressFile();
   } catch (const Exception& e) {

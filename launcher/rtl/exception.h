@@ -29,10 +29,10 @@ class Exception : public std::exception {
   const void* address_;
 };
 
-#define QUARVEL_EXCEPTION_CLASS(Name)                    \
-  class Name : public Exception {                        \
-   public:                                               \
-    using Exception::Exception;                          \
+#define QUARVEL_EXCEPTION_CLASS(Name)                        \
+  class Name : public Exception {                            \
+   public:                                                   \
+    using Exception::Exception;                              \
     const char* ClassName() const override { return #Name; } \
   }
 

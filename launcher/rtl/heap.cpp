@@ -3,7 +3,9 @@
 #include <cstdlib>
 
 namespace {
-void* SystemGetMem(std::size_t size) { return std::malloc(size); }
+void* SystemGetMem(std::size_t size) {
+  return std::malloc(size);
+}
 bool SystemFreeMem(void* block) {
   std::free(block);
   return true;

@@ -1,0 +1,421 @@
+// Fault injection across a whole DecompressFile() run.
+//
+// The host's file routines and the heap are replaced by tables that pass each
+// call on to the real ones and count it, so that any single call can be made
+// to fail (or to move fewer bytes than asked). A first, clean run takes the
+// census of the calls a decompression makes; then every call position of
+// every operation is made to fail in turn. Each run must end with the message
+// its failure calls for (or succeed, where the failure is one the
+// decompressor ignores or absorbs), leave the output file as that failure
+// says (untouched, deleted, or complete), and give back every open handle and
+// every heap block; and the next, fault-free call must succeed.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "compress.h"
+#include "host_files.h"
+#include "lzh.h"
+#include "lzh_packer.h"
+#include "rtl/heap.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+enum class Op { OpenRead, CreateTruncate, Read, Write, Flush, Close, Delete, GetMem, FreeMem };
+constexpr int kOps = 9;
+const char* const kOpNames[kOps] = {"OpenRead", "CreateTruncate", "Read",   "Write",  "Flush",
+                                    "Close",    "Delete",         "GetMem", "FreeMem"};
+
+enum class Fault {
+  Fail,   // the call reports failure (and does nothing)
+  Short,  // a read or write moves half the bytes asked for
+};
+
+struct Injection {
+  Op op;
+  int call;  // 1-based position among the calls of `op` in one run
+  Fault fault;
+};
+
+// One run's record of the calls made, the handles open and the blocks held.
+struct Journal {
+  std::array<int, kOps> calls{};
+  std::vector<Injection> injections;
+  std::set<HostFile> open;
+  std::map<void*, std::size_t> live;  // block -> size
+  int strayFrees = 0;                 // frees of blocks not handed out (or twice)
+  // Census details: the count asked of each read, the size of each block.
+  std::vector<std::int32_t> readCounts, writeCounts;
+  std::vector<std::size_t> allocSizes, freeSizes;
+
+  std::optional<Fault> Hit(Op op) {
+    const int n = ++calls[static_cast<int>(op)];
+    for (const Injection& i : injections) {
+      if (i.op == op && i.call == n) return i.fault;
+    }
+    return std::nullopt;
+  }
+};
+
+Journal g_journal;
+
+HostFile Opened(HostFile file) {
+  if (file != kNoFile) g_journal.open.insert(file);
+  return file;
+}
+
+constexpr HostFileOps kInjectedFiles = {
+    [](const std::string& path) -> HostFile {
+      if (g_journal.Hit(Op::OpenRead)) return kNoFile;
+      return Opened(PlatformFiles.OpenRead(path));
+    },
+    [](const std::string& path) -> HostFile {
+      if (g_journal.Hit(Op::CreateTruncate)) return kNoFile;
+      return Opened(PlatformFiles.CreateTruncate(path));
+    },
+    [](HostFile file, void* buffer, std::int32_t count) -> std::int32_t {
+      g_journal.readCounts.push_back(count);
+      const std::optional<Fault> fault = g_journal.Hit(Op::Read);
+      if (fault == Fault::Fail) return -1;
+      return PlatformFiles.Read(file, buffer, fault == Fault::Short ? count / 2 : count);
+    },
+    [](HostFile file, const void* buffer, std::int32_t count) -> std::int32_t {
+      g_journal.writeCounts.push_back(count);
+      const std::optional<Fault> fault = g_journal.Hit(Op::Write);
+      if (fault == Fault::Fail) return -1;
+      return PlatformFiles.Write(file, buffer, fault == Fault::Short ? count / 2 : count);
+    },
+    [](HostFile file) {
+      if (g_journal.Hit(Op::Flush)) return false;
+      return PlatformFiles.Flush(file);
+    },
+    // A failing close still gives the handle back: what is checked is that
+    // the decompressor neither stumbles over the report nor closes twice.
+    [](HostFile file) {
+      const bool failed = g_journal.Hit(Op::Close).has_value();
+      if (g_journal.open.erase(file) != 1) return false;
+      return PlatformFiles.Close(file) && !failed;
+    },
+    [](const std::string& path) {
+      if (g_journal.Hit(Op::Delete)) return false;
+      return PlatformFiles.Delete(path);
+    },
+};
+
+// A failing release still releases (so that the sanitizers stay quiet about
+// the test itself) but reports the failure.
+constexpr HeapOps kInjectedHeap = {
+    [](std::size_t size) -> void* {
+      if (g_journal.Hit(Op::GetMem)) return nullptr;
+      void* block = SystemHeap.GetMem(size);
+      if (block) {
+        g_journal.live[block] = size;
+        g_journal.allocSizes.push_back(size);
+      }
+      return block;
+    },
+    [](void* block) {
+      if (!block) return true;
+      const bool failed = g_journal.Hit(Op::FreeMem).has_value();
+      auto it = g_journal.live.find(block);
+      if (it == g_journal.live.end()) {
+        ++g_journal.strayFrees;
+        return false;
+      }
+      g_journal.freeSizes.push_back(it->second);
+      g_journal.live.erase(it);
+      return SystemHeap.FreeMem(block) && !failed;
+    },
+};
+
+// What becomes of the output file, which holds "old" before each run.
+enum class Output { Untouched, Deleted, Complete, Partial };
+const char* const kOutputNames[] = {"untouched", "deleted", "complete", "partial"};
+
+struct Expect {
+  std::string message;  // empty: the run succeeds
+  std::string className;
+  Output output;
+};
+
+struct Sample {
+  const char* name;
+  Bytes data;
+};
+
+Bytes Pack(const Bytes& data) {
+  Bytes body;
+  std::size_t pos = 0;
+  PackLzhBody(
+      [&](std::uint8_t* buffer, std::size_t count) {
+        const std::size_t n = std::min(count, data.size() - pos);
+        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(pos), n, buffer);
+        pos += n;
+        return n;
+      },
+      [&](const std::uint8_t* b, std::size_t n) { body.insert(body.end(), b, b + n); });
+  return body;
+}
+
+Bytes ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const fs::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+const Bytes kOld = {'o', 'l', 'd'};
+
+class FaultMatrix : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(fs::exists("/dev/shm") ? "/dev/shm" : fs::temp_directory_path()) /
+           ("quarvel-faults-" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    in_ = (dir_ / "Setup.ex_").string();
+    out_ = (dir_ / "Setup.exe").string();
+    sample_ = Samples()[static_cast<std::size_t>(GetParam())];
+    const Bytes body = Pack(sample_.data);
+    const auto size = static_cast<std::uint32_t>(sample_.data.size());
+    file_ = {'!',
+             'H',
+             'Z',
+             'L',
+             static_cast<std::uint8_t>(size),
+             static_cast<std::uint8_t>(size >> 8),
+             static_cast<std::uint8_t>(size >> 16),
+             static_cast<std::uint8_t>(size >> 24)};
+    file_.insert(file_.end(), body.begin(), body.end());
+    WriteAll(in_, file_);
+    InFileName = in_;
+    OutFileName = out_;
+    HostFiles = kInjectedFiles;
+    Heap = kInjectedHeap;
+  }
+  void TearDown() override {
+    HostFiles = PlatformFiles;
+    Heap = SystemHeap;
+    fs::remove_all(dir_);
+  }
+
+  static std::vector<Sample> Samples() {
+    // More than one 32 KiB block of output and of input, not a multiple of
+    // either; an empty output; an output of exactly two blocks.
+    Bytes mixed;
+    std::mt19937 random(7);
+    while (mixed.size() < 100000) {
+      if (random() % 3 == 0) {
+        for (int k = 0; k < 200; ++k) mixed.push_back(static_cast<std::uint8_t>(random()));
+      } else {
+        const std::string line = "item " + std::to_string(random() % 50) + " of the kit\r\n";
+        mixed.insert(mixed.end(), line.begin(), line.end());
+      }
+    }
+    Bytes twoBlocks(65536);
+    for (std::size_t i = 0; i < twoBlocks.size(); ++i) {
+      twoBlocks[i] = static_cast<std::uint8_t>(i * i >> 7);
+    }
+    return {{"mixed", mixed}, {"empty", {}}, {"two_blocks", twoBlocks}};
+  }
+
+  // One run with the given faults: result, then everything checked.
+  void Run(const std::vector<Injection>& injections, const Expect& expect) {
+    WriteAll(out_, kOld);
+    g_journal = Journal{};
+    g_journal.injections = injections;
+    std::string message = "", className = "";
+    int result = 0;
+    try {
+      result = DecompressFile();
+    } catch (const Exception& e) {
+      message = e.Message();
+      className = e.ClassName();
+    }
+    EXPECT_EQ(message, expect.message);
+    if (expect.message.empty()) {
+      EXPECT_EQ(result, 1);
+    } else {
+      EXPECT_EQ(className, expect.className);
+    }
+
+    const bool there = fs::exists(out_);
+    const Bytes output = there ? ReadAll(out_) : Bytes{};
+    switch (expect.output) {
+      case Output::Untouched:
+        EXPECT_TRUE(there && output == kOld) << "the output was touched";
+        break;
+      case Output::Deleted:
+        EXPECT_FALSE(there) << "the output stays after the error";
+        break;
+      case Output::Complete:
+        EXPECT_TRUE(there && output == sample_.data) << "the output is not complete";
+        break;
+      case Output::Partial:
+        EXPECT_TRUE(there && output.size() % IoBufferSize == 0 &&
+                    std::equal(output.begin(), output.end(), sample_.data.begin()))
+            << "the output is not the blocks written before the error";
+        break;
+    }
+    EXPECT_TRUE(g_journal.open.empty()) << g_journal.open.size() << " file(s) left open";
+    EXPECT_TRUE(g_journal.live.empty()) << g_journal.live.size() << " heap block(s) left";
+    EXPECT_EQ(g_journal.strayFrees, 0);
+    EXPECT_EQ(ReadAll(in_), file_) << "the input was changed";
+  }
+
+  // The fault-free call after a failed one.
+  void RunClean() {
+    SCOPED_TRACE("the next call");
+    Run({}, {"", "", Output::Complete});
+  }
+
+  fs::path dir_;
+  std::string in_, out_;
+  Sample sample_;
+  Bytes file_;
+};
+
+std::string Describe(const Injection& i) {
+  return std::string(kOpNames[static_cast<int>(i.op)]) + " call " + std::to_string(i.call) +
+         (i.fault == Fault::Fail ? " fails" : " moves half");
+}
+
+TEST_P(FaultMatrix, EveryCallOfEveryOperationFailingInTurn) {
+  SCOPED_TRACE(sample_.name);
+  Run({}, {"", "", Output::Complete});
+  const Journal census = g_journal;
+  ASSERT_EQ(census.calls[static_cast<int>(Op::Delete)], 0);
+
+  const std::string readingFrom = "Lzrw1 : ERROR READING FROM " + in_ + " !";
+  const std::string readError = "Lzrw1/LZH : READ ERROR ON " + in_ + " !";
+  const std::string writingTo = "Lzrw1 : ERROR WRITING TO " + out_ + " !";
+  const Expect success = {"", "", Output::Complete};
+  const Expect noBuffers = {"Lzrw1 : no memory for I/O Buffers !!", "ELzrw1Exception",
+                            Output::Untouched};
+
+  // The outcome of making call `call` of `op` fail, by what that call does.
+  auto expected = [&](Op op, int call, Fault fault) -> Expect {
+    const std::size_t k = static_cast<std::size_t>(call - 1);
+    switch (op) {
+      case Op::OpenRead:
+        return {"Lzrw1 : Inputfile " + in_ + " not found !", "ELzrw1Exception", Output::Untouched};
+      case Op::CreateTruncate:
+        return {"Lzrw1 : Outputfile " + out_ + " can not be opened !", "ELzrw1Exception",
+                Output::Untouched};
+      case Op::Read:
+        if (census.readCounts[k] == 4) return {readingFrom, "ELzrw1Exception", Output::Deleted};
+        // A body read that moves fewer bytes is no error: the rest comes
+        // with the next read.
+        if (fault == Fault::Short) return success;
+        return {readError, "ELzrw1Exception", Output::Deleted};
+      case Op::Write:
+        return {writingTo, "ELzrw1Exception", Output::Deleted};
+      case Op::Flush:
+      case Op::Close:
+        return success;  // the clean-up ignores what they report
+      case Op::GetMem:
+        if (census.allocSizes[k] == IoBufferSize) return noBuffers;
+        return {kLzhNoMemory, "ElzhException", Output::Deleted};
+      case Op::FreeMem:
+        if (census.freeSizes[k] == IoBufferSize) return success;  // ignored
+        return {kLzhFreeError, "ElzhException", Output::Deleted};
+      case Op::Delete:
+        break;
+    }
+    ADD_FAILURE() << "no expectation for " << kOpNames[static_cast<int>(op)];
+    return success;
+  };
+
+  // Two I/O buffers and the decoder's four tables, each given back.
+  ASSERT_EQ(census.allocSizes.size(), 6u);
+  ASSERT_EQ(census.freeSizes.size(), 6u);
+  for (int o = 0; o < kOps; ++o) {
+    const Op op = static_cast<Op>(o);
+    for (int call = 1; call <= census.calls[static_cast<std::size_t>(o)]; ++call) {
+      for (Fault fault : {Fault::Fail, Fault::Short}) {
+        if (fault == Fault::Short) {
+          const std::vector<std::int32_t>* counts = op == Op::Read    ? &census.readCounts
+                                                    : op == Op::Write ? &census.writeCounts
+                                                                      : nullptr;
+          if (!counts || (*counts)[static_cast<std::size_t>(call - 1)] < 2) continue;
+        }
+        const Injection injection = {op, call, fault};
+        SCOPED_TRACE(Describe(injection));
+        Run({injection}, expected(op, call, fault));
+        RunClean();
+      }
+    }
+  }
+}
+
+// Two faults at once: the error that came first is the one reported.
+TEST_P(FaultMatrix, ASecondFaultDuringTheCleanUpKeepsTheFirstError) {
+  SCOPED_TRACE(sample_.name);
+  Run({}, {"", "", Output::Complete});
+  const Journal census = g_journal;
+  const int writes = census.calls[static_cast<int>(Op::Write)];
+  const bool readsBody = census.calls[static_cast<int>(Op::Read)] > 2;
+  const std::string readError = "Lzrw1/LZH : READ ERROR ON " + in_ + " !";
+  const std::string writingTo = "Lzrw1 : ERROR WRITING TO " + out_ + " !";
+  const std::string readingFrom = "Lzrw1 : ERROR READING FROM " + in_ + " !";
+
+  struct Case {
+    const char* what;
+    bool applies;
+    std::vector<Injection> injections;
+    Expect expect;
+  };
+  const Case cases[] = {
+      // The deletion's outcome is ignored: what was written stays.
+      {"the last write fails and the output cannot be deleted",
+       true,
+       {{Op::Write, writes, Fault::Fail}, {Op::Delete, 1, Fault::Fail}},
+       {writingTo, "ELzrw1Exception", Output::Partial}},
+      {"the signature read fails and the output cannot be deleted",
+       true,
+       {{Op::Read, 1, Fault::Fail}, {Op::Delete, 1, Fault::Fail}},
+       {readingFrom, "ELzrw1Exception", Output::Partial}},
+      // The tables are released quietly on the way out of a failed unpack.
+      {"a body read fails and the first table cannot be released",
+       readsBody,
+       {{Op::Read, 3, Fault::Fail}, {Op::FreeMem, 1, Fault::Fail}},
+       {readError, "ELzrw1Exception", Output::Deleted}},
+      {"the last write fails and the input cannot be closed",
+       true,
+       {{Op::Write, writes, Fault::Fail}, {Op::Close, 2, Fault::Fail}},
+       {writingTo, "ELzrw1Exception", Output::Deleted}},
+  };
+  for (const Case& c : cases) {
+    if (!c.applies) continue;
+    SCOPED_TRACE(c.what);
+    Run(c.injections, c.expect);
+    RunClean();
+  }
+}
+
+std::string SampleName(const ::testing::TestParamInfo<int>& param) {
+  static const char* const names[] = {"Mixed", "Empty", "TwoBlocks"};
+  return names[param.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, FaultMatrix, ::testing::Values(0, 1, 2), SampleName);
+
+}  // namespace

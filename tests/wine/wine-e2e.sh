@@ -1,0 +1,414 @@
+#!/usr/bin/env bash
+# End-to-end tests of Setup_Quarvel.exe under Wine.
+#
+#   wine-e2e.sh setup        make the test kits, build a launcher around each
+#                            (cmake --preset win32 -DKIT_DIR=..., a build dir
+#                            of its own) and boot the template prefix
+#   wine-e2e.sh case NAME    run one case in a fresh copy of the template
+#
+# Environment (set by ctest): QUARVEL_SOURCE_DIR, QUARVEL_BUILD_DIR (the win32
+# build with probe_setup.exe and wine_helper.exe), QUARVEL_KITPACK (native).
+# Everything goes to $QUARVEL_BUILD_DIR/wine-e2e; screenshots of the error
+# report are saved there as well.
+set -euo pipefail
+
+src=${QUARVEL_SOURCE_DIR:?}
+build=${QUARVEL_BUILD_DIR:?}
+kitpack=${QUARVEL_KITPACK:?}
+work=$build/wine-e2e
+bin=$build/bin
+# The Windows user name Wine chose for the prefix's user folder.
+wine_user() {
+  local dir
+  for dir in "$1"/drive_c/users/*; do
+    [ "$(basename "$dir")" = Public ] || { basename "$dir"; return; }
+  done
+}
+
+export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+export LC_ALL=C.UTF-8
+# Without a display a message box returns at once; only the Xvfb cases set one.
+unset DISPLAY WAYLAND_DISPLAY
+
+kit_names=(Quarvel.ex_ Quarvel.ch_ Liesmich.txt Beispiel.dbqrv TrickTip.tx_
+  Vertrag.txt eztw32.DL_ gdiplus.dl_ Setup.ex_ Setup.lst)
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# ---------------------------------------------------------------- setup ----
+
+make_kits() {
+  local kits=$work/kits
+  rm -rf "$kits" && mkdir -p "$kits/full"
+  local full=$kits/full
+  # Random bytes, sizes around and across the 32 KiB buffer of the decoder.
+  local sizes=(70000 1 300 0 32768 5000 32769 1234)
+  local i
+  for i in 0 1 2 3 4 5 6 7; do
+    head -c "${sizes[$i]}" /dev/urandom >"$full/${kit_names[$i]}"
+  done
+  "$kitpack" pack "$bin/probe_setup.exe" "$full/Setup.ex_"
+  printf '[General]\r\nTitle=Prüfkit\r\n[Files]\r\nLiesmich.txt=Liesmich.txt\r\n' >"$full/Setup.lst"
+
+  cp -a "$full" "$kits/no-test4" && rm "$kits/no-test4/Beispiel.dbqrv"
+  cp -a "$full" "$kits/plain-test9" && cp "$bin/probe_setup.exe" "$kits/plain-test9/Setup.ex_"
+  cp -a "$full" "$kits/short-test9"
+  head -c $(($(stat -c %s "$full/Setup.ex_") / 2)) "$full/Setup.ex_" >"$kits/short-test9/Setup.ex_"
+  # A compressed file that decodes fine to something that is no program.
+  cp -a "$full" "$kits/bad-program"
+  head -c 5000 /dev/urandom >"$work/not-a-program"
+  "$kitpack" pack "$work/not-a-program" "$kits/bad-program/Setup.ex_"
+}
+
+build_launcher() {  # kit [cmake options...]
+  local kit=$1
+  shift
+  local dir=$work/build-$kit
+  (cd "$src" && cmake --preset win32 -B "$dir" -DKIT_DIR="$work/kits/$kit" -DQUARVEL_TESTS=OFF \
+    "$@" >"$work/build-$kit.log") || fail "configure for kit $kit (see $work/build-$kit.log)"
+  cmake --build "$dir" --target Setup_Quarvel -j2 >>"$work/build-$kit.log" ||
+    fail "build for kit $kit (see $work/build-$kit.log)"
+}
+
+boot_template() {
+  rm -rf "$work/template"
+  WINEPREFIX=$work/template wineboot -i >/dev/null 2>&1
+  WINEPREFIX=$work/template wineserver -w
+  local user
+  user=$(wine_user "$work/template")
+  [ -d "$work/template/drive_c/users/$user/Temp" ] || fail "template prefix has no Temp folder"
+}
+
+setup() {
+  [ -x "$kitpack" ] || fail "no native kitpack at $kitpack (build the native preset first)"
+  mkdir -p "$work"
+  rm -rf "$work/cases"
+  boot_template &
+  local boot=$!
+  make_kits
+  build_launcher full
+  build_launcher no-test4 -DKIT_ALLOW_MISSING=ON
+  build_launcher plain-test9
+  build_launcher short-test9
+  build_launcher bad-program
+  wait "$boot" || fail "booting the template prefix"
+  # A missing file is a configure error that names it.
+  if (cd "$src" && cmake --preset win32 -B "$work/build-refused" -DKIT_DIR="$work/kits/no-test4" \
+    -DQUARVEL_TESTS=OFF >"$work/build-refused.log" 2>&1); then
+    fail "a kit without Beispiel.dbqrv was accepted"
+  fi
+  grep -q 'Beispiel.dbqrv' "$work/build-refused.log" || fail "configure error does not name the file"
+  rm -rf "$work/build-refused"
+}
+
+# ---------------------------------------------------------------- cases ----
+
+# A fresh prefix: the big, read-only Windows folder is shared by hard links,
+# the registry and the user folders are copied.
+new_prefix() {
+  prefix=$work/cases/$1/prefix
+  rm -rf "$work/cases/$1" && mkdir -p "$prefix/drive_c"
+  local entry
+  for entry in "$work/template"/* "$work/template"/.update-timestamp; do
+    [ "$(basename "$entry")" = drive_c ] || cp -a "$entry" "$prefix/"
+  done
+  for entry in "$work/template/drive_c"/*; do
+    if [ "$(basename "$entry")" = windows ]; then cp -al "$entry" "$prefix/drive_c/"; else cp -a "$entry" "$prefix/drive_c/"; fi
+  done
+  export WINEPREFIX=$prefix
+  staging=$prefix/drive_c/users/$user/Temp/Inst-Setup_Quarvel
+  trap 'wineserver -k 2>/dev/null || true' EXIT
+}
+
+launcher_of() { echo "$work/build-$1/bin/Setup_Quarvel.exe"; }
+
+# Runs the launcher, waits for everything it started, sets $status.
+run_launcher() {
+  status=0
+  wine "$1" || status=$?
+  wineserver -w
+}
+
+expect_status() {
+  [ "$status" -eq "$1" ] || fail "exit code $status, expected $1"
+}
+
+# The staging folder holds the ten items of kit $1 byte for byte.
+expect_kit_staged() {
+  local name
+  for name in "${kit_names[@]}"; do
+    cmp "$work/kits/$1/$name" "$staging/$name" || fail "$name differs from the kit"
+  done
+}
+
+expect_not_started() {
+  [ ! -e "$staging/probe-run.txt" ] || fail "an installer was started: $(cat "$staging/probe-run.txt")"
+}
+
+expect_no_setup_exe() {
+  [ ! -e "$staging/Setup.exe" ] || fail "Setup.exe exists"
+}
+
+# The probe installer ran once, in `folder` (Windows path), without
+# parameters and with show state 5.
+expect_probe_run() {  # windows-folder
+  local record=$staging/probe-run.txt
+  [ -f "$record" ] || fail "the installer did not run"
+  grep -qxF "cwd=$1" "$record" || fail "working folder: $(grep ^cwd= "$record"), expected $1"
+  grep -qx 'args=' "$record" || fail "parameters given: $(grep ^args= "$record")"
+  grep -qx 'show=5' "$record" || fail "show state: $(grep ^show= "$record")"
+}
+
+
+case_stage() {
+  new_prefix stage
+  run_launcher "$(launcher_of full)"
+  expect_status 0
+  expect_kit_staged full
+  cmp "$bin/probe_setup.exe" "$staging/Setup.exe" || fail "Setup.exe is not the decoded installer"
+  [ -f "$staging/Beispiel.dbqrv" ] && [ ! -s "$staging/Beispiel.dbqrv" ] || fail "empty item not empty"
+  expect_probe_run "$staging_win"
+}
+
+case_rerun() {
+  new_prefix rerun
+  run_launcher "$(launcher_of full)"
+  expect_status 0
+  local name
+  for name in "${kit_names[@]}" Setup.exe; do
+    printf 'left over from an earlier run, longer than some items' >"$staging/$name"
+  done
+  rm "$staging/probe-run.txt"
+  run_launcher "$(launcher_of full)"
+  expect_status 0
+  expect_kit_staged full
+  cmp "$bin/probe_setup.exe" "$staging/Setup.exe" || fail "Setup.exe was not replaced"
+  expect_probe_run "$staging_win"
+}
+
+case_missing_item() {
+  new_prefix missing_item
+  run_launcher "$(launcher_of no-test4)"
+  expect_status 1
+  local i
+  for i in 0 1 2; do
+    cmp "$work/kits/no-test4/${kit_names[$i]}" "$staging/${kit_names[$i]}" || fail "${kit_names[$i]}"
+  done
+  for i in 3 4 5 6 7 8 9; do
+    [ ! -e "$staging/${kit_names[$i]}" ] || fail "${kit_names[$i]} written after the missing item"
+  done
+  expect_no_setup_exe
+  expect_not_started
+}
+
+case_plain_installer() {
+  new_prefix plain_installer
+  run_launcher "$(launcher_of plain-test9)"
+  expect_status 1
+  expect_kit_staged plain-test9
+  expect_no_setup_exe
+  expect_not_started
+}
+
+case_short_installer() {
+  new_prefix short_installer
+  run_launcher "$(launcher_of short-test9)"
+  expect_status 1
+  expect_kit_staged short-test9
+  expect_no_setup_exe
+  expect_not_started
+}
+
+# A file where the staging folder should be: the first item cannot be
+# created, and that is reported by its path.
+case_blocked_folder() {
+  new_prefix blocked_folder
+  printf 'not a folder' >"$staging"
+  run_launcher "$(launcher_of full)"
+  expect_status 1
+  [ "$(cat "$staging")" = 'not a folder' ] || fail "the file in the way was changed"
+}
+
+# An old Setup.exe that another process holds open cannot be replaced, and
+# must not be started: neither when the holder shares nothing nor when it
+# shares reading (then the old file could still be started).
+case_held_installer() {
+  new_prefix held_installer
+  local share
+  for share in none read; do
+    mkdir -p "$staging"
+    cp "$bin/probe_setup.exe" "$staging/Setup.exe"
+    rm -f "$staging/probe-run.txt" "$prefix/drive_c/held" "$prefix/drive_c/release"
+    local old
+    old=$(sha256sum <"$staging/Setup.exe")
+    wine "$bin/wine_helper.exe" hold "$staging_win\\Setup.exe" 'C:\held' 'C:\release' $share &
+    local holder=$!
+    local i
+    for i in $(seq 100); do [ -e "$prefix/drive_c/held" ] && break; sleep 0.1; done
+    [ -e "$prefix/drive_c/held" ] || fail "the helper could not hold Setup.exe"
+    status=0
+    wine "$(launcher_of full)" || status=$?
+    touch "$prefix/drive_c/release"
+    wait "$holder"
+    wineserver -w
+    expect_status 1
+    expect_kit_staged full
+    [ "$(sha256sum <"$staging/Setup.exe")" = "$old" ] || fail "the held Setup.exe was changed ($share)"
+    expect_not_started
+  done
+}
+
+# The DLL search is limited to the system folder before anything else.
+case_dll_search() {
+  new_prefix dll_search
+  WINEDEBUG=+relay wine "$(launcher_of full)" 2>"$prefix/../relay.log" || fail "the launcher failed"
+  wineserver -w
+  # The launcher's thread is the one that looks the function up; its own
+  # calls return into its image at 0x00400000.
+  local own=$prefix/../own-calls.log thread limit first
+  thread=$(grep -m1 'GetProcAddress(.*"SetDefaultDllDirectories")' "$prefix/../relay.log" | cut -d: -f1)
+  [ -n "$thread" ] || fail "SetDefaultDllDirectories was never looked up"
+  grep -E "^$thread:Call .* ret=004[0-9a-f]{5}\$" "$prefix/../relay.log" >"$own" || true
+  limit=$(grep -n -m1 'KERNEL32.SetDefaultDllDirectories(00000800)' "$own" | cut -d: -f1)
+  first=$(grep -n -m1 -E 'KERNEL32\.(GetTempPathA|FindResourceA|CreateFileA)\(' "$own" | cut -d: -f1)
+  [ -n "$limit" ] || fail "SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) was not called"
+  [ -n "$first" ] && [ "$limit" -lt "$first" ] || fail "the DLL search was limited too late"
+  rm -f "$prefix/../relay.log"
+}
+
+# Runs the launcher under Xvfb, reads the report box, saves a screenshot as
+# $work/$2.png and closes the box with the keyboard. Sets $status and $box.
+run_with_report_window() {  # launcher shot-name
+  local out=$prefix/..
+  xvfb-run -a -s '-screen 0 1024x768x24' bash -euo pipefail -c '
+    wine "$1" & launcher=$!
+    wine "$2" read-box Anwendungsfehler "C:\\box.txt" || echo "read-box failed: $?" >&2
+    window=$(xdotool search --sync --name "^Anwendungsfehler\$" | head -n1)
+    import -window root "$3"
+    xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+    xdotool key --clearmodifiers Return
+    status=0
+    wait "$launcher" || status=$?
+    echo "$status" >"$4"
+  ' _ "$1" "$bin/wine_helper.exe" "$work/$2.png" "$out/status" || fail "running under Xvfb"
+  wineserver -w
+  status=$(cat "$out/status")
+  box=$(cat "$prefix/drive_c/box.txt" 2>/dev/null) || fail "no report box was found"
+}
+
+case_report_window() {
+  command -v xvfb-run >/dev/null || fail "xvfb-run is missing"
+  new_prefix report_window
+  run_with_report_window "$(launcher_of no-test4)" fatal-report-missing-item
+  expect_status 1
+  local first second
+  first=$(sed -n 1p <<<"$box")
+  second=$(sed -n 2p <<<"$box")
+  [[ $first =~ ^Exception\ EResNotFound\ in\ Modul\ Setup_Quarvel\.exe\ bei\ [0-9A-F]{8}\.$ ]] ||
+    fail "first line: $first"
+  [ "$second" = "Ressource Test4 nicht gefunden." ] || fail "second line: $second"
+  [ "$(wc -l <<<"$box")" -eq 2 ] || fail "more than two lines: $box"
+}
+
+# An installer that decodes but cannot be started is reported as EOSError;
+# with a temporary folder outside the old code page, so the box also shows
+# that such paths come through the ANSI functions intact.
+case_start_failure() {
+  command -v xvfb-run >/dev/null || fail "xvfb-run is missing"
+  new_prefix start_failure
+  set_temp 'C:\Temp-Größe-Ωμέγα-日本'
+  staging=$prefix/drive_c/Temp-Größe-Ωμέγα-日本/Inst-Setup_Quarvel
+  run_with_report_window "$(launcher_of bad-program)" fatal-report-start-failure
+  expect_status 1
+  expect_kit_staged bad-program
+  local expected='Das Programm C:\Temp-Größe-Ωμέγα-日本\Inst-Setup_Quarvel\Setup.exe kann nicht gestartet werden (Fehler '
+  [[ $(sed -n 1p <<<"$box") =~ ^Exception\ EOSError\ in\ Modul\ Setup_Quarvel\.exe\ bei\ [0-9A-F]{8}\.$ ]] ||
+    fail "first line: $(sed -n 1p <<<"$box")"
+  [[ $(sed -n 2p <<<"$box") == "$expected"[0-9]*")." ]] || fail "second line: $(sed -n 2p <<<"$box")"
+}
+
+set_temp() {
+  wine reg add 'HKCU\Environment' /v TEMP /t REG_SZ /d "$1" /f >/dev/null
+  wine reg add 'HKCU\Environment' /v TMP /t REG_SZ /d "$1" /f >/dev/null
+  wineserver -w
+}
+
+case_non_ascii_temp() {
+  new_prefix non_ascii_temp
+  local folder='C:\users\'$user'\Temp\Übergröße-Ωμέγα-日本'
+  set_temp "$folder"
+  staging=$prefix/drive_c/users/$user/Temp/Übergröße-Ωμέγα-日本/Inst-Setup_Quarvel
+  run_launcher "$(launcher_of full)"
+  expect_status 0
+  expect_kit_staged full
+  cmp "$bin/probe_setup.exe" "$staging/Setup.exe" || fail "Setup.exe is not the decoded installer"
+  expect_probe_run "$folder\\Inst-Setup_Quarvel"
+}
+
+# The string table holds the German texts as written, umlauts included.
+case_strings() {
+  new_prefix strings
+  wine "$bin/wine_helper.exe" strings "$(launcher_of full)" 100 108 'C:\strings.txt' ||
+    fail "reading the string table"
+  diff - "$prefix/drive_c/strings.txt" <<'EOF' || fail "string table differs"
+100=Anwendungsfehler
+101=Exception %s in Modul %s bei %p.\n%s%s
+102=Ressource %s nicht gefunden
+103=Datei %s kann nicht erstellt werden
+104=Stream-Write-Fehler
+105=Das Verzeichnis kann nicht erstellt werden
+106=Der temporäre Ordner kann nicht ermittelt werden.
+107=Das Programm %s kann nicht gestartet werden (Fehler %d).
+108=Zu wenig Arbeitsspeicher
+EOF
+}
+
+# The demo kit: its installer puts every listed item into the demo folder,
+# decoded to the bytes it was packed from, and logs each.
+case_demo() {
+  local launcher=$bin/Setup_Quarvel.exe
+  if [ "${QUARVEL_DEMO_KIT:-}" != ON ]; then
+    echo "SKIP: this build carries a kit of its own, not the demo kit"
+    exit 77
+  fi
+  new_prefix demo
+  run_launcher "$launcher"
+  expect_status 0
+  local installed=$prefix/drive_c/users/$user/AppData/Local/Quarvel-Demo
+  local log=$installed/install.log
+  [ -f "$log" ] || fail "no install log"
+  cat "$log"
+  local source name target
+  while IFS='|' read -r source name target; do
+    cmp "$src/kit/items/$source" "$installed/$target" || fail "$target differs from kit/items/$source"
+    grep -q " $name -> $target, " "$log" || fail "$name not in the log"
+  done <<'EOF'
+main-program.txt|Quarvel.ex_|Quarvel.exe
+help.txt|Quarvel.ch_|Quarvel.chm
+Liesmich.txt|Liesmich.txt|Liesmich.txt
+Beispiel.dbqrv|Beispiel.dbqrv|Beispiel.dbqrv
+TrickTip.txt|TrickTip.tx_|TrickTip.txt
+Vertrag.txt|Vertrag.txt|Vertrag.txt
+scanner-library.txt|eztw32.DL_|eztw32.dll
+graphics-library.txt|gdiplus.dl_|gdiplus.dll
+EOF
+  grep -q '^done: 8 installed, 0 failed' "$log" || fail "the log does not end in success"
+}
+
+case "${1:-}" in
+  setup) setup ;;
+  case)
+    [ -d "$work/template" ] || fail "run '$0 setup' first"
+    user=$(wine_user "$work/template")
+    staging_win='C:\users\'$user'\Temp\Inst-Setup_Quarvel'
+    "case_${2:?case name}"
+    echo "PASS: $2"
+    ;;
+  *)
+    echo "usage: $0 setup | case NAME" >&2
+    exit 2
+    ;;
+esac
