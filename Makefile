@@ -15,7 +15,7 @@ FUZZ_SECONDS ?= 300
 FUZZ_TEST_SECONDS ?= 30
 
 .PHONY: all native asan win32 test test-native test-asan test-wine demo deps-native deps-win32 clean \
-  deps-fuzz fuzz-build fuzz test-fuzz
+  deps-fuzz fuzz-build fuzz test-fuzz bench
 
 all: native
 
@@ -67,6 +67,10 @@ test: test-native test-asan test-fuzz test-wine
 demo: native win32
 	@scripts/demo-native
 	@scripts/demo-wine
+
+# Speed of decoder and packer, natively and under Wine (see README).
+bench: native win32
+	@scripts/bench
 
 clean:
 	rm -rf build

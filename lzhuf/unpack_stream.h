@@ -4,7 +4,19 @@
 // instantiates it with its buffered file source and sink directly, so that
 // the per-byte calls are inlined into the loop.
 //
-// Sink: a callable `void(std::uint8_t byte)` taking the next output byte.
+// Source: a callable `bool(std::uint8_t& byte)`, asked for one byte at a time
+// (the requests are those of the byte-wise refill; see item_bit_reader.h).
+// Sink: a callable `void(std::uint8_t byte)` taking the next output byte; a
+// sink that also has `Span(bytes, count)` gets each block-copied match as one
+// run (see SpanSink), all others one byte per call.
+//
+// What makes it faster than the plain loop, each keeping every output byte,
+// the order in which the sink gets them and every source request as before:
+// the first eight levels of each code come from a table of the tree's top
+// (top_code_table.h); the update walks back up the path the decode came down
+// (BumpDecodedSymbol); the offset code is taken in one step; and a match
+// that neither wraps around the window nor reaches into its own output is
+// copied as a block.
 #pragma once
 
 #include <cstdint>
