@@ -124,8 +124,9 @@ struct IgnoreExchange {
 // in BumpSymbol(). The result is the same as BumpSymbol(tree, symbol).
 //
 // `exchanged(c, l)` hears of every exchange. Returns false when the tree was
-// rebuilt first (then nothing else is told).
-template <class OnExchange>
+// rebuilt first (then nothing else is told). path[0 .. TopLevels - 1] must
+// hold node indices even past `depth` (they are left as they are).
+template <unsigned TopLevels, class OnExchange>
 inline bool BumpDecodedSymbol(SymbolTree& t, unsigned symbol, const std::uint16_t* path,
                               unsigned depth, OnExchange& exchanged) {
   using namespace symbol_tree_detail;
@@ -136,19 +137,37 @@ inline bool BumpDecodedSymbol(SymbolTree& t, unsigned symbol, const std::uint16_
     return false;
   }
   std::uint16_t* const freq = t.Freq;
-  for (const std::uint16_t* node = path + depth;; --node) {
+  // Deeper levels than the top ones, if any, one by one...
+  for (const std::uint16_t* node = path + depth; node >= path + TopLevels; --node) {
     std::uint16_t* const f = freq + *node;
     const auto k = static_cast<std::uint16_t>(*f + 1);
     *f = k;
-    if (k > f[1]) {  // never at the root: the sentinel is above any count
+    if (k > f[1]) {
       const unsigned l = RunEnd(freq, *node, k);
       ExchangeNodes(t, *node, l, k);
       exchanged(*node, l);
       BumpFromNode(t, t.Parent[l], exchanged);
       return true;
     }
-    if (node == path) return true;
   }
+  // ...then always TopLevels steps for the top, those below the code's end
+  // counting nothing: the loop's end is then the same for every symbol and
+  // never mispredicted.
+  for (unsigned level = TopLevels; level-- > 0;) {
+    const unsigned node = path[level];
+    const unsigned counts = level <= depth ? 1 : 0;
+    std::uint16_t* const f = freq + node;
+    const auto k = static_cast<std::uint16_t>(*f + counts);
+    *f = k;
+    if (counts != 0 && k > f[1]) {  // never at the root: the sentinel is above any count
+      const unsigned l = RunEnd(freq, node, k);
+      ExchangeNodes(t, node, l, k);
+      exchanged(node, l);
+      BumpFromNode(t, t.Parent[l], exchanged);
+      return true;
+    }
+  }
+  return true;
 }
 
 // Reads one symbol from the root down, then counts it.

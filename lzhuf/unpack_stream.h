@@ -134,7 +134,7 @@ void UnpackStreamWith(std::int32_t TextSize, Source& source, Sink& sink) {
       next = child[node];
     }
     const unsigned symbol = next - TreeSize;
-    if (!BumpDecodedSymbol(tree, symbol, path, depth, exchanged)) top.Fill(child);
+    if (!BumpDecodedSymbol<TopBits + 1>(tree, symbol, path, depth, exchanged)) top.Fill(child);
 
     if (symbol < 256) {
       bits.EndItem();

@@ -199,7 +199,9 @@ TEST(FastUnpack, PathUpdateAndTopTableFollowTheTree) {
     const unsigned symbol =
         draw % 4 ? (draw / 4 % 16 + static_cast<unsigned>(n / 20000) * 40) % SymbolCount
                  : draw / 4 % SymbolCount;
-    // The path the decoder's walk would record: the leaf's ancestors.
+    // The path the decoder's walk would record: the leaf's ancestors (and
+    // any node past its end).
+    std::fill(std::begin(path), std::end(path), std::uint16_t{0});
     unsigned depth = 0;
     for (unsigned node = fast.parent[symbol + TreeSize]; node != RootNode; node = fast.parent[node])
       ++depth;
@@ -209,7 +211,9 @@ TEST(FastUnpack, PathUpdateAndTopTableFollowTheTree) {
     ASSERT_EQ(path[0], RootNode);
 
     BumpSymbol(plain.tree, symbol);
-    if (!BumpDecodedSymbol(fast.tree, symbol, path, depth, exchanged)) top.Fill(fast.child);
+    if (!BumpDecodedSymbol<TopBits + 1>(fast.tree, symbol, path, depth, exchanged)) {
+      top.Fill(fast.child);
+    }
     if (n % 101 == 0 || n % 32768 < 3) {
       ASSERT_TRUE(plain == fast) << "after symbol " << n;
       fresh.Fill(fast.child);
