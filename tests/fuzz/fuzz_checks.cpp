@@ -233,8 +233,16 @@ std::string PackRoundTripProperties(const std::uint8_t* data, std::size_t size) 
     return true;
   };
   auto sink = [&](std::uint8_t byte) { direct.bytes.push_back(byte); };
-  Capture(direct, [&] { UnpackStreamWith(textSize, source, sink); });
-  if (direct.raised) return "the decoder failed: " + direct.message;
+  // One byte more than was packed: the decoder must give back the input and
+  // then run out of body. Should it give one more byte, either the last match
+  // runs past the end, or the padding bits happen to code one more literal;
+  // the reference tells the two apart below.
+  Capture(direct, [&] { UnpackStreamWith(textSize + 1, source, sink); });
+  const bool oneMore = !direct.raised && direct.bytes.size() == length + 1;
+  if (direct.raised && direct.message != kLzhTruncated) {
+    return "the decoder failed: " + direct.message;
+  }
+  if (oneMore) direct.bytes.pop_back();
   if (direct.bytes != original) return "the decoder gives back other bytes";
 
   reference::Decoder whole(body);
@@ -246,12 +254,14 @@ std::string PackRoundTripProperties(const std::uint8_t* data, std::size_t size) 
     return "the body is " + std::to_string(body.size()) + " bytes for " +
            std::to_string(whole.BitsUsed()) + " bits of items";
   }
-  // A last match that runs past the end still has bytes to give without
-  // reading another bit.
-  reference::Decoder onceMore(body);
-  const reference::Decoded more = onceMore.Run(textSize + 1);
-  if (!more.truncated && onceMore.BitsUsed() == whole.BitsUsed()) {
-    return "the last match runs past the end of the input";
+  // A last match that runs past the end has its next byte without reading
+  // another bit.
+  if (oneMore) {
+    reference::Decoder onceMore(body);
+    const reference::Decoded more = onceMore.Run(textSize + 1);
+    if (!more.truncated && onceMore.BitsUsed() == whole.BitsUsed()) {
+      return "the last match runs past the end of the input";
+    }
   }
   return {};
 }

@@ -398,6 +398,123 @@ EOF
   grep -q '^done: 8 installed, 0 failed' "$log" || fail "the log does not end in success"
 }
 
+# ------------------------------------------------------------ stress ----
+
+# A folder under the temporary folder cannot be made when a file stands
+# where one of its parents should be: the first item's create error, and
+# nothing is made.
+case_unmakeable_folder() {
+  new_prefix unmakeable_folder
+  printf 'a file, not a folder' >"$prefix/drive_c/blocker"
+  set_temp 'C:\blocker\Temp'
+  run_launcher "$(launcher_of full)"
+  expect_status 1
+  [ "$(cat "$prefix/drive_c/blocker")" = 'a file, not a folder' ] || fail "the file in the way was changed"
+  [ ! -e "$prefix/drive_c/blocker/Temp" ] || fail "something was made under the file"
+}
+
+# An item file that another process holds open without sharing: that item
+# cannot be written, the items before it are, nothing is started, and the
+# held file keeps what it had.
+case_held_item() {
+  new_prefix held_item
+  run_launcher "$(launcher_of full)"
+  expect_status 0
+  rm "$staging/probe-run.txt"
+  printf 'held by another program' >"$staging/Liesmich.txt"
+  wine "$bin/wine_helper.exe" hold "$staging_win\\Liesmich.txt" 'C:\held' 'C:\release' none &
+  local holder=$! i
+  for i in $(seq 100); do [ -e "$prefix/drive_c/held" ] && break; sleep 0.1; done
+  [ -e "$prefix/drive_c/held" ] || fail "the helper could not hold Liesmich.txt"
+  status=0
+  wine "$(launcher_of full)" || status=$?
+  touch "$prefix/drive_c/release"
+  wait "$holder"
+  wineserver -w
+  expect_status 1
+  [ "$(cat "$staging/Liesmich.txt")" = 'held by another program' ] || fail "the held item was changed"
+  cmp "$work/kits/full/Quarvel.ex_" "$staging/Quarvel.ex_" || fail "the first item was not written"
+  expect_not_started
+}
+
+# The staging folder on a small file system of its own (tmpfs), so that the
+# disk fills up. Needs root and the right to mount; skipped otherwise.
+mount_small_staging() {  # size-in-bytes
+  mkdir -p "$staging"
+  mount -t tmpfs -o "size=$1" tmpfs "$staging" 2>/dev/null || {
+    echo "SKIP: cannot mount a small file system here"
+    exit 77
+  }
+  trap 'umount "$staging" 2>/dev/null || true; wineserver -k 2>/dev/null || true' EXIT
+}
+
+pages() {  # bytes of the files given, counted in 4 KiB pages as tmpfs does
+  local total=0 f size
+  for f in "$@"; do
+    size=$(stat -c %s "$f")
+    total=$((total + (size + 4095) / 4096))
+  done
+  echo $((total * 4096))
+}
+
+# The disk fills during the extraction: the launcher stops with the write
+# error (nothing is started); the items before stay.
+case_disk_full_items() {
+  new_prefix disk_full_items
+  local kit=$work/kits/full
+  # Room for the first item and a little more, not for the rest.
+  mount_small_staging "$(($(pages "$kit/Quarvel.ex_") + 16384))"
+  run_launcher "$(launcher_of full)"
+  expect_status 1
+  cmp "$kit/Quarvel.ex_" "$staging/Quarvel.ex_" || fail "the first item is not complete"
+  expect_no_setup_exe
+  expect_not_started
+}
+
+# The disk fills while the installer is decoded: the partial Setup.exe is
+# deleted and nothing is started; every item was written.
+case_disk_full_decode() {
+  new_prefix disk_full_decode
+  local kit=$work/kits/full files=() name
+  for name in "${kit_names[@]}"; do files+=("$kit/$name"); done
+  # Every item, and half of the decoded installer.
+  mount_small_staging "$(($(pages "${files[@]}") + $(pages "$bin/probe_setup.exe") / 2))"
+  run_launcher "$(launcher_of full)"
+  expect_status 1
+  expect_kit_staged full
+  expect_no_setup_exe
+  expect_not_started
+}
+
+# Two launchers started at the same moment: each ends with 0 or with the
+# report and 1 (the other one held a file it needed); whenever one of them
+# succeeded, the folder holds the kit and the installer that started is the
+# whole decoded one. Repeated a few times, the timing differs each round.
+case_two_at_once() {
+  new_prefix two_at_once
+  local round first second
+  for round in 1 2 3; do
+    rm -f "$staging/probe-run.txt"
+    first=0 second=0
+    wine "$(launcher_of full)" & local a=$!
+    wine "$(launcher_of full)" & local b=$!
+    wait "$a" || first=$?
+    wait "$b" || second=$?
+    wineserver -w
+    for status in "$first" "$second"; do
+      [ "$status" -eq 0 ] || [ "$status" -eq 1 ] || fail "round $round: exit code $status"
+    done
+    if [ "$first" -eq 0 ] || [ "$second" -eq 0 ]; then
+      expect_kit_staged full
+      cmp "$bin/probe_setup.exe" "$staging/Setup.exe" || fail "round $round: Setup.exe is not whole"
+      expect_probe_run "$staging_win"
+    else
+      expect_not_started
+    fi
+    echo "round $round: exit codes $first and $second"
+  done
+}
+
 case "${1:-}" in
   setup) setup ;;
   case)
