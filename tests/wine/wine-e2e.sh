@@ -110,6 +110,7 @@ setup() {
 # the registry and the user folders are copied.
 new_prefix() {
   prefix=$work/cases/$1/prefix
+  release_mounts "$work/cases/$1"
   rm -rf "$work/cases/$1" && mkdir -p "$prefix/drive_c"
   local entry
   for entry in "$work/template"/* "$work/template"/.update-timestamp; do
@@ -121,6 +122,14 @@ new_prefix() {
   export WINEPREFIX=$prefix
   staging=$prefix/drive_c/users/$user/Temp/Inst-Setup_Quarvel
   trap 'wineserver -k 2>/dev/null || true' EXIT
+}
+
+# Unmounts what a case that was killed left mounted below $1.
+release_mounts() {
+  local point
+  while read -r _ point _; do
+    case $point in "$1"/*) umount "$point" 2>/dev/null || umount -l "$point" ;; esac
+  done </proc/mounts
 }
 
 launcher_of() { echo "$work/build-$1/bin/Setup_Quarvel.exe"; }
