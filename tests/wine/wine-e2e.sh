@@ -110,6 +110,7 @@ setup() {
 # the registry and the user folders are copied.
 new_prefix() {
   prefix=$work/cases/$1/prefix
+  release_mounts "$work/cases/$1"
   rm -rf "$work/cases/$1" && mkdir -p "$prefix/drive_c"
   local entry
   for entry in "$work/template"/* "$work/template"/.update-timestamp; do
@@ -121,6 +122,14 @@ new_prefix() {
   export WINEPREFIX=$prefix
   staging=$prefix/drive_c/users/$user/Temp/Inst-Setup_Quarvel
   trap 'wineserver -k 2>/dev/null || true' EXIT
+}
+
+# Unmounts what a case that was killed left mounted below $1.
+release_mounts() {
+  local point
+  while read -r _ point _; do
+    case $point in "$1"/*) umount "$point" 2>/dev/null || umount -l "$point" ;; esac
+  done </proc/mounts
 }
 
 launcher_of() { echo "$work/build-$1/bin/Setup_Quarvel.exe"; }
@@ -399,53 +408,131 @@ EOF
 }
 
 # ------------------------------------------------------------ stress ----
+#
+# What the user sees shows in a relay trace of just two calls: MessageBoxA
+# (the report, with its text) and ShellExecuteA (every start asked of the
+# shell). The probe installer keeps a copy of the file it was started from
+# for every start (C:\probe-starts), so that each start can be counted and
+# checked byte for byte.
 
-# A folder under the temporary folder cannot be made when a file stands
-# where one of its parents should be: the first item's create error, and
-# nothing is made.
+# Before the prefix's first Wine run: trace only those two calls.
+trace_report_and_start() {
+  printf '\n[Software\\\\Wine\\\\Debug] 1700000000\n"RelayInclude"="%s"\n' \
+    'user32.MessageBoxA;shell32.ShellExecuteA' >>"$prefix/user.reg"
+  trace=$prefix/../trace.log
+  : >"$trace"
+}
+
+# Like run_launcher, with the trace appended to $trace.
+run_traced() {  # program [arguments...]
+  status=0
+  WINEDEBUG=-all,+relay wine "$@" 2>>"$trace" || status=$?
+  wineserver -w
+}
+
+# The texts of the reports shown, two lines each, unquoted.
+reports() {
+  sed -n 's/^[0-9a-f]*:Call user32\.MessageBoxA([0-9a-f]*,[0-9a-f]* "\(.*\)",[0-9a-f]* "Anwendungsfehler",[0-9a-f]*) ret=[0-9a-f]*$/\1/p' \
+    "$trace" | perl -pe 's/\\(.)/$1 eq "n" ? "\n" : $1/ge'
+}
+
+shell_starts() { grep -c ':Call shell32\.ShellExecuteA(' "$trace" || true; }
+
+# Exactly one report: class $1, second line $2.
+expect_report() {  # class second-line
+  local text
+  text=$(reports)
+  [ "$(grep -c '^Exception ' <<<"$text")" -eq 1 ] || fail "not one report but: ${text:-none}"
+  [[ $(sed -n 1p <<<"$text") =~ ^Exception\ $1\ in\ Modul\ Setup_Quarvel\.exe\ bei\ [0-9A-F]{8}\.$ ]] ||
+    fail "first line: $(sed -n 1p <<<"$text")"
+  [ "$(sed -n 2p <<<"$text")" = "$2" ] || fail "second line: $(sed -n 2p <<<"$text"), expected $2"
+}
+
+# The starts the probe recorded, each checked to be the whole installer as
+# it was when it started; prints their number.
+probe_starts() {
+  local copy count=0
+  for copy in "$prefix/drive_c/probe-starts"/*; do
+    [ -e "$copy" ] || continue
+    [[ $copy == *.exe ]] || fail "an installer started from a file it could not read: $copy"
+    cmp -s "$bin/probe_setup.exe" "$copy" || fail "an incomplete or wrong Setup.exe was started"
+    count=$((count + 1))
+  done
+  echo "$count"
+}
+
+# After a failure: nothing asked of the shell, no installer ran.
+expect_nothing_started() {
+  [ "$(shell_starts)" -eq 0 ] || fail "the shell was asked to start something"
+  [ "$(probe_starts)" -eq 0 ] || fail "an installer ran"
+}
+
+# A folder under the temporary folder cannot be made: the temporary folder
+# is on a read-only file system (which binds root too; skipped where nothing
+# can be mounted), or a file stands where one of its parents should be. The
+# first item's create error names the path, and nothing is made.
 case_unmakeable_folder() {
   new_prefix unmakeable_folder
+  trace_report_and_start
+  local temp=$prefix/drive_c/users/$user/Temp
+  if mount -t tmpfs -o ro,size=64k tmpfs "$temp" 2>/dev/null; then
+    run_traced "$(launcher_of full)"
+    umount "$temp"
+    expect_status 1
+    expect_report EFCreateError "Datei $staging_win\\Quarvel.ex_ kann nicht erstellt werden."
+    expect_nothing_started
+    : >"$trace"
+  else
+    echo "cannot mount a read-only file system here: that half is skipped"
+  fi
   printf 'a file, not a folder' >"$prefix/drive_c/blocker"
   set_temp 'C:\blocker\Temp'
-  run_launcher "$(launcher_of full)"
+  run_traced "$(launcher_of full)"
   expect_status 1
+  expect_report EFCreateError 'Datei C:\blocker\Temp\Inst-Setup_Quarvel\Quarvel.ex_ kann nicht erstellt werden.'
   [ "$(cat "$prefix/drive_c/blocker")" = 'a file, not a folder' ] || fail "the file in the way was changed"
   [ ! -e "$prefix/drive_c/blocker/Temp" ] || fail "something was made under the file"
+  expect_nothing_started
 }
 
 # An item file that another process holds open without sharing: that item
-# cannot be written, the items before it are, nothing is started, and the
-# held file keeps what it had.
+# cannot be written, the items before it are, nothing is started (not even
+# the Setup.exe of the earlier run), and the held file keeps what it had.
 case_held_item() {
   new_prefix held_item
-  run_launcher "$(launcher_of full)"
+  trace_report_and_start
+  run_traced "$(launcher_of full)"
   expect_status 0
-  rm "$staging/probe-run.txt"
+  rm -rf "$staging/probe-run.txt" "$prefix/drive_c/probe-starts"
+  : >"$trace"
   printf 'held by another program' >"$staging/Liesmich.txt"
   wine "$bin/wine_helper.exe" hold "$staging_win\\Liesmich.txt" 'C:\held' 'C:\release' none &
   local holder=$! i
   for i in $(seq 100); do [ -e "$prefix/drive_c/held" ] && break; sleep 0.1; done
   [ -e "$prefix/drive_c/held" ] || fail "the helper could not hold Liesmich.txt"
   status=0
-  wine "$(launcher_of full)" || status=$?
+  WINEDEBUG=-all,+relay wine "$(launcher_of full)" 2>>"$trace" || status=$?
   touch "$prefix/drive_c/release"
   wait "$holder"
   wineserver -w
   expect_status 1
+  expect_report EFCreateError "Datei $staging_win\\Liesmich.txt kann nicht erstellt werden."
   [ "$(cat "$staging/Liesmich.txt")" = 'held by another program' ] || fail "the held item was changed"
   cmp "$work/kits/full/Quarvel.ex_" "$staging/Quarvel.ex_" || fail "the first item was not written"
   expect_not_started
+  expect_nothing_started
 }
 
 # The staging folder on a small file system of its own (tmpfs), so that the
-# disk fills up. Needs root and the right to mount; skipped otherwise.
+# disk fills up. Needs root and the right to mount; skipped otherwise (the
+# native fault matrices fail the writes instead).
 mount_small_staging() {  # size-in-bytes
   mkdir -p "$staging"
   mount -t tmpfs -o "size=$1" tmpfs "$staging" 2>/dev/null || {
     echo "SKIP: cannot mount a small file system here"
     exit 77
   }
-  trap 'umount "$staging" 2>/dev/null || true; wineserver -k 2>/dev/null || true' EXIT
+  trap 'wineserver -k 2>/dev/null || true; umount "$staging" 2>/dev/null || umount -l "$staging"' EXIT
 }
 
 pages() {  # bytes of the files given, counted in 4 KiB pages as tmpfs does
@@ -458,60 +545,83 @@ pages() {  # bytes of the files given, counted in 4 KiB pages as tmpfs does
 }
 
 # The disk fills during the extraction: the launcher stops with the write
-# error (nothing is started); the items before stay.
+# error (nothing is started); the items before stay, the one being written
+# holds what fitted, the later ones are not written.
 case_disk_full_items() {
   new_prefix disk_full_items
-  local kit=$work/kits/full
-  # Room for the first item and a little more, not for the rest.
+  trace_report_and_start
+  local kit=$work/kits/full i part
+  # Room for the first item and a little more, not for the rest: items 2 to
+  # 4 take two pages, item 5 (TrickTip.tx_, 32 KiB) gets the other two.
   mount_small_staging "$(($(pages "$kit/Quarvel.ex_") + 16384))"
-  run_launcher "$(launcher_of full)"
+  run_traced "$(launcher_of full)"
   expect_status 1
-  cmp "$kit/Quarvel.ex_" "$staging/Quarvel.ex_" || fail "the first item is not complete"
+  expect_report EWriteError "Stream-Write-Fehler."
+  for i in 0 1 2 3; do
+    cmp "$kit/${kit_names[$i]}" "$staging/${kit_names[$i]}" || fail "${kit_names[$i]} is not complete"
+  done
+  part=$(stat -c %s "$staging/TrickTip.tx_")
+  [ "$part" -lt "$(stat -c %s "$kit/TrickTip.tx_")" ] && cmp -s -n "$part" "$kit/TrickTip.tx_" "$staging/TrickTip.tx_" ||
+    fail "TrickTip.tx_ does not hold what fitted ($part bytes)"
+  for i in 5 6 7 8 9; do
+    [ ! -e "$staging/${kit_names[$i]}" ] || fail "${kit_names[$i]} written after the disk was full"
+  done
   expect_no_setup_exe
   expect_not_started
+  expect_nothing_started
 }
 
 # The disk fills while the installer is decoded: the partial Setup.exe is
 # deleted and nothing is started; every item was written.
 case_disk_full_decode() {
   new_prefix disk_full_decode
+  trace_report_and_start
   local kit=$work/kits/full files=() name
   for name in "${kit_names[@]}"; do files+=("$kit/$name"); done
   # Every item, and half of the decoded installer.
   mount_small_staging "$(($(pages "${files[@]}") + $(pages "$bin/probe_setup.exe") / 2))"
-  run_launcher "$(launcher_of full)"
+  run_traced "$(launcher_of full)"
   expect_status 1
+  expect_report ELzrw1Exception "Lzrw1 : ERROR WRITING TO $staging_win\\Setup.exe !."
   expect_kit_staged full
   expect_no_setup_exe
   expect_not_started
+  expect_nothing_started
 }
 
-# Two launchers started at the same moment: each ends with 0 or with the
-# report and 1 (the other one held a file it needed); whenever one of them
-# succeeded, the folder holds the kit and the installer that started is the
-# whole decoded one. Repeated a few times, the timing differs each round.
+# Two launchers let loose at the same moment (created suspended, then
+# resumed together): each ends with 0 and one start, or with the report and
+# 1 (the other one held a file it needed, Setup.exe included: then the shell
+# cannot open it and the report is EOSError); every installer that started
+# was the whole decoded one as it started; the folder ends up with the kit.
+# Repeated a few times, the timing differs each round.
 case_two_at_once() {
   new_prefix two_at_once
-  local round first second
+  trace_report_and_start
+  local launcher round code successes failures text
+  launcher="Z:$(launcher_of full | tr / '\\')"
   for round in 1 2 3; do
-    rm -f "$staging/probe-run.txt"
-    first=0 second=0
-    wine "$(launcher_of full)" & local a=$!
-    wine "$(launcher_of full)" & local b=$!
-    wait "$a" || first=$?
-    wait "$b" || second=$?
-    wineserver -w
-    for status in "$first" "$second"; do
-      [ "$status" -eq 0 ] || [ "$status" -eq 1 ] || fail "round $round: exit code $status"
-    done
-    if [ "$first" -eq 0 ] || [ "$second" -eq 0 ]; then
-      expect_kit_staged full
-      cmp "$bin/probe_setup.exe" "$staging/Setup.exe" || fail "round $round: Setup.exe is not whole"
-      expect_probe_run "$staging_win"
-    else
-      expect_not_started
-    fi
-    echo "round $round: exit codes $first and $second"
+    rm -rf "$staging/probe-run.txt" "$prefix/drive_c/probe-starts"
+    : >"$trace"
+    run_traced "$bin/wine_helper.exe" together 'C:\codes.txt' "$launcher" "$launcher"
+    expect_status 0
+    successes=0 failures=0
+    while read -r code; do
+      case ${code%$'\r'} in
+        0) successes=$((successes + 1)) ;;
+        1) failures=$((failures + 1)) ;;
+        *) fail "round $round: a launcher ended with $code" ;;
+      esac
+    done <"$prefix/drive_c/codes.txt"
+    text=$(reports)
+    echo "round $round: $successes started, $failures reported${text:+:}"
+    [ -z "$text" ] || echo "$text"
+    [ "$successes" -ge 1 ] || fail "round $round: neither launcher got through"
+    [ "$(grep -c '^Exception ' <<<"$text")" -eq "$failures" ] || fail "round $round: a failure without report"
+    [ "$(probe_starts)" -eq "$successes" ] || fail "round $round: $(probe_starts) installer runs"
+    expect_kit_staged full
+    cmp "$bin/probe_setup.exe" "$staging/Setup.exe" || fail "round $round: Setup.exe is not whole"
+    expect_probe_run "$staging_win"
   done
 }
 

@@ -7,6 +7,9 @@
 //       titled TITLE to OUT (UTF-8), waiting up to 20 s for it to appear
 //   wine_helper strings EXE FIRST LAST OUT  writes the string-table texts
 //       FIRST..LAST of EXE to OUT, one "id=text" line each (UTF-8, "\n" as \n)
+//   wine_helper together OUT EXE...       starts every EXE suspended, then
+//       lets them all run at once, waits for them and writes their exit
+//       codes to OUT, one line each in the order given
 #include <windows.h>
 
 #include <string>
@@ -75,6 +78,31 @@ int Strings(const wchar_t* exe, int first, int last, const wchar_t* out) {
   return WriteText(out, all) ? 0 : 3;
 }
 
+int Together(const wchar_t* out, int count, wchar_t** programs) {
+  std::string codes;
+  PROCESS_INFORMATION started[MAXIMUM_WAIT_OBJECTS] = {};
+  if (count > MAXIMUM_WAIT_OBJECTS) return 2;
+  for (int i = 0; i < count; ++i) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    std::wstring line = L"\"" + std::wstring(programs[i]) + L"\"";
+    if (!CreateProcessW(programs[i], line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                        nullptr, nullptr, &startup, &started[i])) {
+      return 3;
+    }
+  }
+  for (int i = 0; i < count; ++i) ResumeThread(started[i].hThread);
+  for (int i = 0; i < count; ++i) {
+    WaitForSingleObject(started[i].hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(started[i].hProcess, &code);
+    codes += std::to_string(code) + "\n";
+    CloseHandle(started[i].hThread);
+    CloseHandle(started[i].hProcess);
+  }
+  return WriteText(out, codes) ? 0 : 4;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -87,5 +115,6 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"strings" && argc == 6) {
     return Strings(argv[2], _wtoi(argv[3]), _wtoi(argv[4]), argv[5]);
   }
+  if (command == L"together" && argc >= 4) return Together(argv[2], argc - 3, argv + 3);
   return 64;
 }
