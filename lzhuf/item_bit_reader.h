@@ -34,8 +34,8 @@ class ItemBitReader {
     return bit;
   }
 
-  // The next n bits (n <= 8) without taking them; needs EndItem() since the
-  // last fetch, or Ensure8() (at least 8 bits pending).
+  // The next n bits (n <= 8) without taking them; at least 8 are pending
+  // after EndItem().
   unsigned Peek(unsigned n) const { return bits_ >> (32 - n); }
   void Skip(unsigned n) {
     bits_ <<= n;
