@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "compress.h"
+#include "fake_host_texts.h"
 #include "host.h"
 #include "host_files.h"
 #include "host_texts.h"
@@ -114,32 +115,8 @@ void operator delete[](void* block, const std::nothrow_t&) noexcept {
 
 namespace {
 
-std::string Posix(std::string path) {
-  std::replace(path.begin(), path.end(), '\\', '/');
-  return path;
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 std::string g_tempFolder;
 std::map<std::string, Bytes> g_payload;  // by upper-case resource name
-
-// The host's texts come as new strings, as LoadStringA's do.
-std::string Text(unsigned id) {
-  switch (id) {
-    case IDS_RES_NOT_FOUND:
-      return "Ressource %s nicht gefunden";
-    case IDS_FCREATE_ERROR:
-      return "Datei %s kann nicht erstellt werden";
-    case IDS_WRITE_ERROR:
-      return "Stream-Write-Fehler";
-    default:
-      return "text " + std::to_string(id);
-  }
-}
 
 }  // namespace
 
@@ -172,7 +149,7 @@ HostServiceOps HostServices = {
       g.started.push_back(file);
       return ShellOutcome{true, false, 42};
     },
-    Text,
+    FakeLoadText,
 };
 
 namespace {

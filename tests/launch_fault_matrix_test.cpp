@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "compress.h"
+#include "fake_host_texts.h"
 #include "fault_injection.h"
 #include "host.h"
 #include "host_texts.h"
@@ -38,16 +39,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Posix(std::string path) {
-  std::replace(path.begin(), path.end(), '\\', '/');
-  return path;
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 struct Host {
   std::string tempFolder;                // as the host reports it (Windows style)
   std::map<std::string, Bytes> payload;  // by stored (upper-case) name
@@ -55,21 +46,6 @@ struct Host {
   std::vector<std::string> started;  // files handed to the shell
 };
 Host g_host;
-
-std::string Text(unsigned id) {
-  switch (id) {
-    case IDS_RES_NOT_FOUND:
-      return "Ressource %s nicht gefunden";
-    case IDS_FCREATE_ERROR:
-      return "Datei %s kann nicht erstellt werden";
-    case IDS_WRITE_ERROR:
-      return "Stream-Write-Fehler";
-    case IDS_START_FAILED:
-      return "Das Programm %s kann nicht gestartet werden (Fehler %d).";
-    default:
-      return "text " + std::to_string(id);
-  }
-}
 
 }  // namespace
 
@@ -98,7 +74,7 @@ HostServiceOps HostServices = {
       g_host.started.push_back(file);
       return ShellOutcome{true, false, 42};
     },
-    Text,
+    FakeLoadText,
 };
 
 namespace {

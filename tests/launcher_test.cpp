@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "compress.h"
+#include "fake_host_texts.h"
 #include "host.h"
 #include "host_files.h"
 #include "host_texts.h"
@@ -27,16 +28,6 @@ namespace {
 
 // ------------------------------------------------------------- fake host --
 
-std::string Posix(std::string path) {
-  std::replace(path.begin(), path.end(), '\\', '/');
-  return path;
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 struct FakeHost {
   std::string tempFolder;                // Windows-style, as the host reports it
   std::map<std::string, Bytes> payload;  // by upper-case name, as stored
@@ -47,29 +38,6 @@ struct FakeHost {
   ShellOutcome shellOutcome{true, false, 42};
 };
 FakeHost* fake = nullptr;
-
-std::string FakeLoadText(unsigned id) {
-  switch (id) {
-    case IDS_APP_ERROR_CAPTION:
-      return "Anwendungsfehler";
-    case IDS_FATAL_REPORT:
-      return "Exception %s in Modul %s bei %p.\n%s%s";
-    case IDS_RES_NOT_FOUND:
-      return "Ressource %s nicht gefunden";
-    case IDS_FCREATE_ERROR:
-      return "Datei %s kann nicht erstellt werden";
-    case IDS_WRITE_ERROR:
-      return "Stream-Write-Fehler";
-    case IDS_CREATE_DIR_ERROR:
-      return "Das Verzeichnis kann nicht erstellt werden";
-    case IDS_NO_TEMP_FOLDER:
-      return "Der temporäre Ordner kann nicht ermittelt werden.";
-    case IDS_START_FAILED:
-      return "Das Programm %s kann nicht gestartet werden (Fehler %d).";
-    default:
-      return "";
-  }
-}
 
 bool FakeFindPayload(const char* type, const std::string& name, PayloadBlock& block) {
   if (std::string(type) != "FILE") return false;
