@@ -25,6 +25,7 @@
 #include "lzh.h"
 #include "lzh_packer.h"
 #include "rtl/heap.h"
+#include "test_support.h"
 #include "unpack_stream.h"
 
 namespace {
@@ -62,8 +63,6 @@ void operator delete[](void* p, std::size_t) noexcept {
 }
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // The decoder's heap: bytes and blocks taken during one unpack.
 std::size_t g_heapBytes = 0, g_heapPeak = 0, g_heapLive = 0;
@@ -112,20 +111,6 @@ Ratio Measure(const Bytes& body) {
   return r;
 }
 
-Bytes Pack(const Bytes& data) {
-  Bytes body;
-  std::size_t pos = 0;
-  PackLzhBody(
-      [&](std::uint8_t* buffer, std::size_t count) {
-        const std::size_t n = std::min(count, data.size() - pos);
-        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(pos), n, buffer);
-        pos += n;
-        return n;
-      },
-      [&](const std::uint8_t* b, std::size_t n) { body.insert(body.end(), b, b + n); });
-  return body;
-}
-
 void Report(const char* what, const Ratio& r) {
   std::printf("  %-44s %9lld in %11lld out  %6.2f : 1%s\n", what, static_cast<long long>(r.read),
               static_cast<long long>(r.written), r.Value(), r.truncated ? "" : "  (no error!)");
@@ -138,7 +123,7 @@ void OutputBeforeTruncation() {
     Report(what, r);
     worst = std::max(worst, r.Value());
   };
-  const Bytes run = Pack(Bytes(4000000, 'a'));
+  const Bytes run = PackBody(Bytes(4000000, 'a'));
   for (std::size_t n : {std::size_t{16}, std::size_t{1024}, run.size() / 2}) {
     char what[64];
     std::snprintf(what, sizeof what, "packed run of one byte, first %zu bytes", n);
@@ -193,7 +178,7 @@ void DecoderMemory() {
   const Body bodies[] = {
       {"empty body, size 0", {}, 0},
       {"1 MiB random body, size 1 MiB", noise, 1 << 20},
-      {"packed 4 MB run, size 4 MB", Pack(Bytes(4000000, 'a')), 4000000},
+      {"packed 4 MB run, size 4 MB", PackBody(Bytes(4000000, 'a')), 4000000},
       {"1 MiB zero body, huge size", Bytes(1 << 20, 0), 0x7FFFFFFF},
   };
   for (const Body& b : bodies) {

@@ -30,12 +30,12 @@
 #include "lzh.h"
 #include "lzh_packer.h"
 #include "rtl/heap.h"
+#include "test_support.h"
 
 namespace {
 
 using namespace fault_injection;
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
 
 // What becomes of the output file, which holds "old" before each run.
 enum class Output { Untouched, Deleted, Complete, Partial };
@@ -50,20 +50,6 @@ struct Sample {
   const char* name;
   Bytes data;
 };
-
-Bytes Pack(const Bytes& data) {
-  Bytes body;
-  std::size_t pos = 0;
-  PackLzhBody(
-      [&](std::uint8_t* buffer, std::size_t count) {
-        const std::size_t n = std::min(count, data.size() - pos);
-        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(pos), n, buffer);
-        pos += n;
-        return n;
-      },
-      [&](const std::uint8_t* b, std::size_t n) { body.insert(body.end(), b, b + n); });
-  return body;
-}
 
 Bytes ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -88,7 +74,7 @@ class FaultMatrix : public ::testing::TestWithParam<int> {
     in_ = (dir_ / "Setup.ex_").string();
     out_ = (dir_ / "Setup.exe").string();
     sample_ = Samples()[static_cast<std::size_t>(GetParam())];
-    const Bytes body = Pack(sample_.data);
+    const Bytes body = PackBody(sample_.data);
     const auto size = static_cast<std::uint32_t>(sample_.data.size());
     file_ = {'!',
              'H',
