@@ -82,6 +82,15 @@ struct Journal {
     }
     return std::nullopt;
   }
+
+  // Whether `call` of `op` moved enough bytes that moving fewer means
+  // something: only reads and writes of two bytes or more can fall short.
+  bool CanFallShort(Op op, int call) const {
+    const std::vector<std::int32_t>* counts = op == Op::Read    ? &readCounts
+                                              : op == Op::Write ? &writeCounts
+                                                                : nullptr;
+    return counts && (*counts)[static_cast<std::size_t>(call - 1)] >= 2;
+  }
 };
 
 inline Journal g_journal;
